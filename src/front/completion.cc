@@ -1,0 +1,106 @@
+#include "front/completion.h"
+
+#include "front/console.h"
+#include "front/mail_settings.h"
+#include "front/options.h"
+#include "log/log.h"
+
+namespace {
+
+constexpr std::size_t kMinimumAddressLength = 5;
+constexpr std::size_t kMinimumHeloLength = 3;
+
+const char kFailMailFrom[] = "\n-RyMail-FAIL, Failed to get a valid MailFrom value.\n\n";
+const char kFailMailTo[] = "\n-RyMail-FAIL, Failed to get a valid MailTo value.\n\n";
+const char kFailGateway[] = "\n-RyMail-FAIL, Failed to get a valid Gateway address.\n\n";
+const char kFailHelo[] = "\n-RyMail-FAIL, Failed to get a valid Helo value.\n\n";
+const char kFailInputFile[] = "\n-RyMail-FAIL, Failed to get a valid Input File.\n\n";
+
+// A setting that must end up with a minimum length: taken from its variable when short.
+std::string RequireMinimum(const platform::Environment& environment, Field& field, const char* name,
+                           const char* variable, std::size_t minimum, const char* failure) {
+  if (field.Length() >= minimum) return {};
+  auto value = environment.Find(variable);
+  if (!value) return failure;
+  if (std::string refused = StoreSetting(field, name, *value, true); !refused.empty()) return refused;
+  return field.Length() >= minimum ? std::string() : failure;
+}
+
+// A header text taken from its variable, or a placeholder when that leaves it empty.
+std::string FromVariableOr(Field& field, const char* name, std::string_view value, const char* placeholder) {
+  if (std::string refused = StoreSetting(field, name, value, true); !refused.empty()) return refused;
+  if (!field.IsSet()) field.Assign(placeholder);
+  return {};
+}
+
+}  // namespace
+
+std::string CompleteSettings(const platform::Environment& environment) {
+  MailSettings& s = Settings;
+  std::string failure = RequireMinimum(environment, s.MailFrom, "MailFrom", "ryMailFrom", kMinimumAddressLength,
+                                       kFailMailFrom);
+  if (!failure.empty()) return failure;
+
+  if (!s.From.IsSet()) {
+    if (auto value = environment.Find("ryFrom")) {
+      failure = FromVariableOr(s.From, "From", *value, kPlaceholderSender);
+    } else {
+      s.From = s.MailFrom;
+    }
+    if (!failure.empty()) return failure;
+  }
+
+  if (s.MailTo.Length() < kMinimumAddressLength) {
+    if (environment.Find("ryMailTo") || !s.MailToInputFile.IsSet()) {
+      failure = RequireMinimum(environment, s.MailTo, "MailTo", "ryMailTo", kMinimumAddressLength, kFailMailTo);
+      if (!failure.empty()) return failure;
+    } else {
+      LogMessage("Using MailToInputFile instead of MailTo value", false);
+    }
+  }
+
+  if (!s.To.IsSet()) {
+    if (auto value = environment.Find("ryTo")) {
+      failure = FromVariableOr(s.To, "To", *value, kPlaceholderRecipient);
+    } else if (s.MailToInputFile.IsSet()) {
+      s.To.Assign(kPlaceholderList);
+    } else {
+      s.To = s.MailTo;
+    }
+    if (!failure.empty()) return failure;
+  }
+
+  if (!s.Subject.IsSet()) {
+    auto value = environment.Find("rySubject");
+    failure = StoreSetting(s.Subject, "Subject", value.value_or("None"), true);
+    if (!failure.empty()) return failure;
+  }
+
+  if (s.ReplyTo.Length() < kMinimumAddressLength) {
+    if (auto value = environment.Find("ryReplyTo")) {
+      failure = StoreSetting(s.ReplyTo, "ReplyTo", *value, true);
+      if (!failure.empty()) return failure;
+    }
+  }
+
+  failure = RequireMinimum(environment, s.Gateway, "Gateway", "ryGateway", kMinimumAddressLength, kFailGateway);
+  if (!failure.empty()) return failure;
+  failure = RequireMinimum(environment, s.Helo, "Helo", "ryHelo", kMinimumHeloLength, kFailHelo);
+  if (!failure.empty()) return failure;
+
+  if (!s.InputFile.IsSet()) return kFailInputFile;
+
+  if (!s.DebugFile.IsSet()) {
+    if (auto value = environment.Find("ryDebugFile")) {
+      s.DebugEnabled = true;
+      if (*value == "s" || *value == "S") {
+        ConsolePrint("-RyMail-Info, You're in SCREEN Debug Mode\n");
+      } else {
+        failure = StoreSetting(s.DebugFile, "DebugFile", *value, false);
+        if (!failure.empty()) return failure;
+        return StartDebugFile();
+      }
+    }
+  }
+  return {};
+}

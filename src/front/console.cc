@@ -1,0 +1,18 @@
+#include "front/console.h"
+
+#include "platform/file.h"
+#include "platform/text_stream.h"
+
+namespace {
+ConsoleSink currentSink = platform::WriteStandardOutput;
+}
+
+void ConsolePrint(std::string_view text) {
+  platform::WriteTextMode(text, [](const char* data, std::size_t length) { return currentSink(data, length); });
+}
+
+ConsoleSink SetConsoleSink(ConsoleSink sink) {
+  ConsoleSink previous = currentSink;
+  currentSink = sink;
+  return previous;
+}

@@ -1,0 +1,13 @@
+// Standard output in text mode: every LF goes out as CR LF.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+/// Prints text on standard output; it bypasses the diagnostic log.
+void ConsolePrint(std::string_view text);
+
+/// Where console bytes go, already translated; tests replace it.
+using ConsoleSink = bool (*)(const char* data, std::size_t length);
+/// Replaces the sink and returns the previous one.
+ConsoleSink SetConsoleSink(ConsoleSink sink);

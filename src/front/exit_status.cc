@@ -1,0 +1,5 @@
+#include "front/exit_status.h"
+
+#include <cstdlib>
+
+void EndRun(ExitStatus status) { std::exit(status); }

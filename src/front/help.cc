@@ -1,0 +1,58 @@
+#include "front/help.h"
+
+#include "front/console.h"
+
+namespace {
+
+constexpr char kHelpText[] =
+    "\nRyMail Help  - Version 1.0\n\n"
+    "useage - RyMail [-H] -s SUBJECT -f MAILFROM [-t MAILTO] [-l MAILTOINPUTFILE]\n"
+    "                [-F FROM] [-T TO] -g GATEWAY [-r REPLYTO] [-d DEBUGFILE]\n"
+    "                -h HELO -i INPUTFILE\n\n"
+    "    -H Print this help screen\n"
+    "    -s \"SUBJECT\"\n"
+    "       The subject of your email message\n"
+    "    -f MAILFROM\n"
+    "       sender@example.com.  This only get's displayed to the\n"
+    "       recipient if you don't supply the -F FROM parameter.\n"
+    "    -t MAILTO\n"
+    "       recipient@example.com.  This only get's displayed\n"
+    "       to the recipient if you don't supply the -T TO parameter.\n"
+    "       You should use either -t OR -l, but NOT both.\n"
+    "    -l MAILTOINPUTFILE\n"
+    "       An input file with lines in the form of\n"
+    "       recipient@example.com.  To send to multiple recipients.\n"
+    "       You should use either -t OR -l, but NOT both.\n"
+    "    -F FROM\n"
+    "       \"Pat Sender <sender@example.com>\".  This is useful\n"
+    "       so that you can make your email appear to be coming from someone\n"
+    "       that it's actually not coming from.  ie... santa@northpole.example.org\n"
+    "    -T TO\n"
+    "       \"Sam Recipient <recipient@example.com>\".  This is\n"
+    "       so that you can give any appearance you want to the recipient.\n"
+    "       ie... \"Lucky Winner <winner@example.org>\".\n"
+    "    -g GATEWAY\n"
+    "       You MUST have a gateway SMTP server that will allow you to transmit\n"
+    "       email over your network or the Internet.  Many gateway servers\n"
+    "       won't forward email for you because of all the SPAM email out there.\n"
+    "    -r REPLYTO\n"
+    "       replies@example.com.  Use this if you want the\n"
+    "       recipient to reply to a different address than that which is in\n"
+    "       the -f MAILFROM field.\n"
+    "    -d DEBUGFILE\n"
+    "       Debug output will be placed in the DEBUGFILE, use -d S to print the\n"
+    "       debug output to the screen.\n"
+    "    -h HELO\n"
+    "       ie... myhost.example.com.  This is required by most SMTP gateways.\n"
+    "    -i INPUTFILE\n"
+    "       The file to email.\n\n"
+    "Environment Variables - ryMailFrom, ryFrom, ryMailTo, ryTo, ryGateway,\n"
+    "                        ryReplyTo, rySubject, ryHelo, ryDebugFile\n\n"
+    "This Freeware Utility provided by https://rymail.example.org/\n\n"
+    "PLEASE PLEASE, DO NOT use it to send SPAM mail.  I just HATE that!  If you\n"
+    "DO use this to send SPAM mail, may the Karma Gods frown upon your EVIL SOUL!\n"
+    "For help, Use (RyMail -H | more)\n\n";
+
+}  // namespace
+
+void ShowHelp() { ConsolePrint(kHelpText); }

@@ -1,0 +1,5 @@
+// The help screen.
+#pragma once
+
+/// Prints the usage text on standard output.
+void ShowHelp();

@@ -1,0 +1,4 @@
+#include "front/mail_settings.h"
+
+MailSettings Settings;
+platform::CalendarTime StartTime = 0;

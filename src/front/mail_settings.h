@@ -1,0 +1,76 @@
+// The one record of everything a run needs, filled by the front end and read
+// by the delivery.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "platform/clock.h"
+
+constexpr std::size_t kFieldCapacity = 128;
+constexpr std::size_t kOriginatorCapacity = 256;
+constexpr std::size_t kSystemKeyNameCapacity = 16;
+
+/// A zero-terminated text of at most Capacity - 1 bytes.
+template <std::size_t Capacity>
+class TextField {
+ public:
+  static constexpr std::size_t kCapacity = Capacity;
+  static constexpr std::size_t kMaxLength = Capacity - 1;
+
+  const char* c_str() const { return text_; }
+  std::string_view view() const { return std::string_view(text_, Length()); }
+  std::size_t Length() const {
+    std::size_t length = 0;
+    while (length < kMaxLength && text_[length] != '\0') ++length;
+    return length;
+  }
+  /// A field counts as set when it is not empty.
+  bool IsSet() const { return text_[0] != '\0'; }
+
+  /// Stores the value whole; false, leaving the field as it was, when it does not fit.
+  bool Assign(std::string_view value) {
+    if (value.size() > kMaxLength) return false;
+    Store(value);
+    return true;
+  }
+  /// Stores as much of the value as fits.
+  void AssignTruncated(std::string_view value) {
+    Store(value.substr(0, value.size() < kMaxLength ? value.size() : kMaxLength));
+  }
+  void Clear() { text_[0] = '\0'; }
+
+ private:
+  void Store(std::string_view value) {
+    for (std::size_t i = 0; i < value.size(); ++i) text_[i] = value[i];
+    text_[value.size()] = '\0';
+  }
+
+  char text_[Capacity] = {};
+};
+
+using Field = TextField<kFieldCapacity>;
+
+struct MailSettings {
+  Field MailFrom;         // envelope sender, sent in MAIL FROM
+  Field MailTo;           // the single envelope recipient
+  Field MailToInputFile;  // recipient list file; replaces MailTo in the envelope
+  Field From;             // From header text
+  Field To;               // To header text
+  Field ReplyTo;          // Reply-To header text, sent only when set
+  Field Subject;          // Subject header text
+  Field Gateway;          // relay host name or dotted address
+  Field Helo;             // HELO argument
+  Field InputFile;        // body file
+  Field DebugFile;        // debug log file; empty for screen mode or no log
+  bool DebugEnabled = false;
+  Field MessageId;                                  // between the Message-ID brackets
+  TextField<kOriginatorCapacity> Originator;        // owner and organisation
+  TextField<kSystemKeyNameCapacity> SystemKeyName;  // registry key below Software\Microsoft
+};
+
+/// The process-wide settings.
+extern MailSettings Settings;
+
+/// When the run started; every time text of the run is made from it.
+extern platform::CalendarTime StartTime;

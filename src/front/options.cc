@@ -1,0 +1,101 @@
+#include "front/options.h"
+
+#include <cstring>
+
+#include "front/console.h"
+#include "log/log.h"
+#include "platform/text_stream.h"
+
+namespace {
+
+enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug };
+
+struct Option {
+  const char* word;
+  Field MailSettings::*field;
+  const char* name;
+  const char* missing;  // printed when the value is absent
+  ValueKind kind;
+};
+
+constexpr Option kOptions[] = {
+    {"-s", &MailSettings::Subject, "Subject", "\n-RyMail-FAIL, Missing Subject after -s\n\n", ValueKind::kSingleLine},
+    {"-f", &MailSettings::MailFrom, "MailFrom", "\n-RyMail-FAIL, Missing MailFrom after -f\n\n",
+     ValueKind::kSingleLine},
+    {"-t", &MailSettings::MailTo, "MailTo", "\n-RyMail-FAIL, Missing MailTo after -t\n\n", ValueKind::kSingleLine},
+    {"-F", &MailSettings::From, "From", "\n-RyMail-FAIL, Missing From after -F\n\n", ValueKind::kSingleLine},
+    {"-T", &MailSettings::To, "To", "\n-RyMail-FAIL, Missing To after -T\n\n", ValueKind::kSingleLine},
+    {"-g", &MailSettings::Gateway, "Gateway", "\n-RyMail-FAIL, Missing Gateway after -g\n\n", ValueKind::kSingleLine},
+    {"-r", &MailSettings::ReplyTo, "ReplyTo", "\n-RyMail-FAIL, Missing ReplyTo after -r\n\n", ValueKind::kSingleLine},
+    {"-i", &MailSettings::InputFile, "InputFile", "\n-RyMail-F-FAIL, Missing InputFile after -i\n\n",
+     ValueKind::kBodyFile},
+    {"-l", &MailSettings::MailToInputFile, "MailToInputFile", "\n-RyMail-F-FAIL, Missing InputFile after -l\n\n",
+     ValueKind::kRecipientFile},
+    {"-h", &MailSettings::Helo, "Helo", "\n-RyMail-FAIL, Missing Helo after -h\n\n", ValueKind::kSingleLine},
+    {"-d", &MailSettings::DebugFile, "DebugFile", "\n-RyMail-FAIL, Missing DebugFile after -d\n\n",
+     ValueKind::kDebug},
+};
+
+const Option* FindOption(const char* word) {
+  for (const Option& option : kOptions) {
+    if (std::strcmp(option.word, word) == 0) return &option;
+  }
+  return nullptr;
+}
+
+std::string ApplyOption(const Option& option, std::string_view value) {
+  Field& field = Settings.*option.field;
+  switch (option.kind) {
+    case ValueKind::kSingleLine:
+      return StoreSetting(field, option.name, value, true);
+    case ValueKind::kBodyFile:
+    case ValueKind::kRecipientFile: {
+      if (value.size() > Field::kMaxLength) return StoreSetting(field, option.name, value, false);
+      if (!platform::CanOpenForReading(std::string(value).c_str())) {
+        return option.kind == ValueKind::kBodyFile ? FramedFailure("Failed to open input file")
+                                                   : FramedFailure("Failed to open input file after -l");
+      }
+      return StoreSetting(field, option.name, value, false);
+    }
+    case ValueKind::kDebug:
+      Settings.DebugEnabled = true;
+      if (value == "S" || value == "s") {
+        ConsolePrint("-RyMail-Info, You're in SCREEN Debug Mode\n");
+        return {};
+      }
+      if (std::string failure = StoreSetting(field, option.name, value, false); !failure.empty()) return failure;
+      return StartDebugFile();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FramedFailure(std::string_view text) {
+  std::string framed = "\n-RyMail-FAIL, ";
+  framed.append(text).append("\n\n");
+  return framed;
+}
+
+std::string StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine) {
+  if (value.size() > Field::kMaxLength) {
+    return FramedFailure(std::string("The ").append(name).append(" value is longer than ")
+                             .append(std::to_string(Field::kMaxLength))
+                             .append(" characters."));
+  }
+  if (singleLine && value.find_first_of("\r\n") != std::string_view::npos) {
+    return FramedFailure(std::string("The ").append(name).append(" value holds a line break."));
+  }
+  field.Assign(value);
+  return {};
+}
+
+std::string ParseOptions(int argc, const char* const* argv) {
+  for (int word = 1; word < argc; word += 2) {
+    const Option* option = FindOption(argv[word]);
+    if (option == nullptr) return std::string("\n-RyMail-FAIL, Don't understand [").append(argv[word]).append("]\n\n");
+    if (word + 1 >= argc) return option->missing;
+    if (std::string failure = ApplyOption(*option, argv[word + 1]); !failure.empty()) return failure;
+  }
+  return {};
+}

@@ -1,0 +1,19 @@
+// The command-line option walk: option word, value, option word, value...
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "front/mail_settings.h"
+
+/// Walks the arguments after the program name into Settings. "-d" starts the
+/// debug log as the walk reaches it. Returns the failure text to print (the
+/// run then ends with status 1), or an empty text.
+std::string ParseOptions(int argc, const char* const* argv);
+
+/// Stores a value whole into a setting. Refuses, with the failure text, a
+/// value longer than the field holds or, when singleLine, one with a CR or LF.
+std::string StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine);
+
+/// The framed failure line: an empty line, the failure prefix, the text, an empty line.
+std::string FramedFailure(std::string_view text);

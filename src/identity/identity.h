@@ -1,0 +1,24 @@
+// The texts that say where and when a message was made: the Message-ID and
+// the originator of the Received header.
+#pragma once
+
+#include <string_view>
+
+#include "platform/environment.h"
+
+/// Writes the 24-character time base of Settings.MessageId from StartTime,
+/// e.g. "Sun-Dec-06-01:32:09-2026".
+void BuildMessageIdBase();
+
+/// Extends Settings.MessageId with a part unique to this run and "@" and the
+/// official name the resolver gives for "localhost", or "-NullHostName" when
+/// it does not resolve. The host name is cut to fit the field.
+void AppendHostSuffix();
+
+/// The registry key name below Software\Microsoft for an "OS" value: the
+/// value itself, "Windows" when absent, "Windows NT" for "Windows_NT".
+std::string_view SystemKeyNameFor(const std::string_view* osValue);
+
+/// Sets Settings.SystemKeyName and Settings.Originator ("owner of
+/// organisation") from the registration values, each cut to fit.
+void ReadOriginator(const platform::Environment& environment);

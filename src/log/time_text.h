@@ -1,0 +1,15 @@
+// The 25-character local-time text, e.g. "Sun Dec 06 01:32:09 2026\n".
+#pragma once
+
+#include <cstddef>
+
+#include "platform/clock.h"
+
+constexpr std::size_t kTimeTextLength = 25;
+constexpr std::size_t kTimeTextCapacity = 32;  // room for a year past 9999
+
+/// Renders the time with English day and month names, whatever the locale.
+void FormatTimeText(const platform::LocalTime& time, char (&text)[kTimeTextCapacity]);
+
+/// The time text of the run's start time in the process's time zone.
+void StartTimeText(char (&text)[kTimeTextCapacity]);

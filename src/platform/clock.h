@@ -1,0 +1,25 @@
+// Calendar time and its local-time rendering.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using CalendarTime = std::int64_t;  // seconds since the epoch
+
+/// The local-time fields the program prints.
+struct LocalTime {
+  int year = 1970;     // e.g. 2026
+  int month = 0;       // 0 = January
+  int dayOfMonth = 1;  // 1..31
+  int dayOfWeek = 4;   // 0 = Sunday
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+CalendarTime CurrentTime();
+/// Breaks the time down in the process's time zone (TZ).
+LocalTime ToLocalTime(CalendarTime time);
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+// Binary file access; the text-mode translation is the program's own
+// (platform/text_stream.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+using FileHandle = std::intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+/// Opens an existing file for reading; kNoFile when it cannot be opened or is a directory.
+FileHandle OpenForReading(const char* path);
+/// Creates the file, or empties it when it exists; kNoFile on failure.
+FileHandle CreateOrTruncate(const char* path);
+/// Opens an existing or new file so that every write goes to its end.
+FileHandle OpenForAppend(const char* path);
+/// Reads up to capacity bytes; 0 at end of file, -1 on error.
+std::ptrdiff_t ReadFile(FileHandle file, char* buffer, std::size_t capacity);
+/// Writes all bytes; false when any could not be written.
+bool WriteFile(FileHandle file, const char* data, std::size_t length);
+void CloseFile(FileHandle file);
+
+/// Writes all bytes to standard output; false on failure.
+bool WriteStandardOutput(const char* data, std::size_t length);
+
+}  // namespace platform

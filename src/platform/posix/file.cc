@@ -1,0 +1,65 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+int ToFd(FileHandle file) { return static_cast<int>(file); }
+
+bool WriteAll(int fd, const char* data, std::size_t length) {
+  while (length > 0) {
+    ssize_t written = ::write(fd, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+FileHandle OpenWith(const char* path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd < 0 ? kNoFile : fd;
+}
+
+}  // namespace
+
+FileHandle OpenForReading(const char* path) {
+  FileHandle file = OpenWith(path, O_RDONLY);
+  if (file == kNoFile) return kNoFile;
+  struct stat status;
+  if (::fstat(ToFd(file), &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(ToFd(file));
+    return kNoFile;
+  }
+  return file;
+}
+
+FileHandle CreateOrTruncate(const char* path) { return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC); }
+
+FileHandle OpenForAppend(const char* path) { return OpenWith(path, O_WRONLY | O_CREAT | O_APPEND); }
+
+std::ptrdiff_t ReadFile(FileHandle file, char* buffer, std::size_t capacity) {
+  for (;;) {
+    ssize_t got = ::read(ToFd(file), buffer, capacity);
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool WriteFile(FileHandle file, const char* data, std::size_t length) { return WriteAll(ToFd(file), data, length); }
+
+void CloseFile(FileHandle file) { ::close(ToFd(file)); }
+
+bool WriteStandardOutput(const char* data, std::size_t length) { return WriteAll(STDOUT_FILENO, data, length); }
+
+}  // namespace platform

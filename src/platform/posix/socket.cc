@@ -1,0 +1,110 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+int ToFd(SocketHandle socket) { return static_cast<int>(socket); }
+
+// Waits until the socket is ready for the given events; false on timeout or error.
+IoStatus WaitFor(SocketHandle socket, short events, int timeoutMs) {
+  pollfd entry{ToFd(socket), events, 0};
+  for (;;) {
+    int ready = ::poll(&entry, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    if (ready > 0) return IoStatus::kDone;
+    if (ready == 0) return IoStatus::kTimedOut;
+    if (errno != EINTR) return IoStatus::kFailed;
+  }
+}
+
+}  // namespace
+
+void StartSockets() {}
+void CleanupSockets() {}
+
+SocketHandle CreateStreamSocket() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  return fd < 0 ? kNoSocket : fd;
+}
+
+int LastSocketError() { return errno; }
+
+bool ResolveHost(const char* name, HostEntry& entry) {
+  const hostent* host = ::gethostbyname(name);
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) return false;
+  if (host->h_length <= 0 || static_cast<std::size_t>(host->h_length) > kHostAddressCapacity) return false;
+  entry = HostEntry();
+  const char* official = host->h_name ? host->h_name : "";
+  std::size_t length = ::strnlen(official, kHostNameCapacity - 1);
+  std::memcpy(entry.officialName, official, length);
+  entry.officialName[length] = '\0';
+  entry.family = host->h_addrtype;
+  entry.addressLength = static_cast<std::size_t>(host->h_length);
+  std::memcpy(entry.address, host->h_addr_list[0], entry.addressLength);
+  return true;
+}
+
+bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
+  const servent* entry = ::getservbyname(service, protocol);
+  if (entry == nullptr) return false;
+  port = static_cast<std::uint16_t>(entry->s_port);
+  return true;
+}
+
+bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port) {
+  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) return false;
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = port;
+  std::memcpy(&address.sin_addr, host.address, host.addressLength);
+  int result;
+  do {
+    result = ::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return false;
+  // Commands and replies alternate: never hold a short write back for an acknowledgement.
+  int on = 1;
+  ::setsockopt(ToFd(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return true;
+}
+
+IoResult ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity, int timeoutMs) {
+  IoStatus ready = WaitFor(socket, POLLIN, timeoutMs);
+  if (ready != IoStatus::kDone) return {ready, 0};
+  for (;;) {
+    ssize_t got = ::recv(ToFd(socket), buffer, capacity, MSG_DONTWAIT);
+    if (got > 0) return {IoStatus::kDone, static_cast<std::size_t>(got)};
+    if (got == 0) return {IoStatus::kClosed, 0};
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::kDone, 0};
+    return {errno == ECONNRESET ? IoStatus::kClosed : IoStatus::kFailed, 0};
+  }
+}
+
+IoResult SendSome(SocketHandle socket, const char* data, std::size_t length, int timeoutMs) {
+  IoStatus ready = WaitFor(socket, POLLOUT, timeoutMs);
+  if (ready != IoStatus::kDone) return {ready, 0};
+  for (;;) {
+    ssize_t sent = ::send(ToFd(socket), data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return {IoStatus::kDone, static_cast<std::size_t>(sent)};
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::kDone, 0};
+    return {IoStatus::kFailed, 0};
+  }
+}
+
+void ShutdownSocket(SocketHandle socket) { ::shutdown(ToFd(socket), SHUT_RDWR); }
+
+void CloseSocket(SocketHandle socket) { ::close(ToFd(socket)); }
+
+}  // namespace platform

@@ -1,0 +1,86 @@
+#include "smtp/connection.h"
+
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+}  // namespace
+
+ConnectionOps SocketOps(platform::SocketHandle socket) {
+  ConnectionOps ops;
+  ops.receive = [socket](char* buffer, std::size_t capacity, int timeoutMs) {
+    return platform::ReceiveSome(socket, buffer, capacity, timeoutMs);
+  };
+  ops.send = [socket](const char* data, std::size_t length, int timeoutMs) {
+    return platform::SendSome(socket, data, length, timeoutMs);
+  };
+  ops.close = [socket] {
+    platform::ShutdownSocket(socket);
+    platform::CloseSocket(socket);
+  };
+  return ops;
+}
+
+Connection::Connection(ConnectionOps ops, ReplyBounds bounds)
+    : ops_(std::move(ops)), bounds_(bounds), buffer_(new char[kReplyCapacity]) {}
+
+Connection::~Connection() { Close(); }
+
+void Connection::Close() {
+  if (!open_) return;
+  open_ = false;
+  if (ops_.close) ops_.close();
+}
+
+bool Connection::Send(std::string_view data, Milliseconds bound) {
+  if (!open_) return false;
+  Clock::time_point deadline = Clock::now() + bound;
+  while (!data.empty()) {
+    platform::IoResult result = ops_.send(data.data(), data.size(), RemainingMs(deadline));
+    if (result.status != platform::IoStatus::kDone) return false;
+    data.remove_prefix(result.count);
+    if (!data.empty() && Clock::now() >= deadline) return false;
+  }
+  return true;
+}
+
+Reply Connection::ReadReply(Milliseconds bound) {
+  if (delivered_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + delivered_, used_ - delivered_);
+    used_ -= delivered_;
+    delivered_ = 0;
+    scanner_.Reset();
+  }
+  Clock::time_point deadline = Clock::now() + bound;
+  for (;;) {
+    std::size_t length = scanner_.Scan(buffer_.get(), used_);
+    if (length > 0) {
+      delivered_ = length;
+      return {ReplyStatus::kComplete, std::string_view(buffer_.get(), length)};
+    }
+    std::string_view partial(buffer_.get(), used_);
+    if (used_ == kReplyCapacity) return {ReplyStatus::kTooLong, partial};
+    if (!open_) return {ReplyStatus::kClosed, partial};
+    int remaining = RemainingMs(deadline);
+    if (remaining == 0) return {ReplyStatus::kTimedOut, partial};
+    platform::IoResult result = ops_.receive(buffer_.get() + used_, kReplyCapacity - used_, remaining);
+    switch (result.status) {
+      case platform::IoStatus::kDone:
+        used_ += result.count;
+        break;
+      case platform::IoStatus::kClosed:
+        return {ReplyStatus::kClosed, partial};
+      case platform::IoStatus::kTimedOut:
+        return {ReplyStatus::kTimedOut, partial};
+      case platform::IoStatus::kFailed:
+        return {ReplyStatus::kFailed, partial};
+    }
+  }
+}

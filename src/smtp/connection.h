@@ -1,0 +1,71 @@
+// One connection to the relay: bounded sends and whole replies, with the
+// bytes after a reply kept for the next one.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "platform/socket.h"
+#include "smtp/reply_reader.h"
+
+using Milliseconds = std::chrono::milliseconds;
+
+/// How long the program waits for each reply and each send.
+struct ReplyBounds {
+  Milliseconds greeting{std::chrono::minutes(5)};
+  Milliseconds command{std::chrono::minutes(5)};    // HELO, MAIL FROM, RCPT TO replies
+  Milliseconds dataStart{std::chrono::minutes(2)};  // the reply to DATA
+  Milliseconds send{std::chrono::minutes(3)};       // each send of commands or data
+  Milliseconds endOfData{std::chrono::minutes(10)};
+  Milliseconds quit{std::chrono::seconds(5)};
+};
+
+/// The operations a connection runs on; tests replace the network with them.
+struct ConnectionOps {
+  std::function<platform::IoResult(char* buffer, std::size_t capacity, int timeoutMs)> receive;
+  std::function<platform::IoResult(const char* data, std::size_t length, int timeoutMs)> send;
+  std::function<void()> close;  // shut down both ways, then close
+};
+
+/// Connection operations over a connected socket.
+ConnectionOps SocketOps(platform::SocketHandle socket);
+
+enum class ReplyStatus { kComplete, kClosed, kTimedOut, kFailed, kTooLong };
+
+struct Reply {
+  ReplyStatus status;
+  std::string_view text;  // the whole reply, or what arrived before the failure
+};
+
+class Connection {
+ public:
+  Connection(ConnectionOps ops, ReplyBounds bounds);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  const ReplyBounds& Bounds() const { return bounds_; }
+
+  /// Sends every byte within the bound; false on an error, a closed
+  /// connection or when the bound runs out.
+  bool Send(std::string_view data, Milliseconds bound);
+
+  /// Reads one complete reply within the bound. The text stays valid until
+  /// the next call; bytes after the reply wait for it.
+  Reply ReadReply(Milliseconds bound);
+
+  /// Shuts the connection down and closes it; later calls do nothing.
+  void Close();
+
+ private:
+  ConnectionOps ops_;
+  ReplyBounds bounds_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t used_ = 0;       // bytes received and not yet handed out
+  std::size_t delivered_ = 0;  // length of the reply last handed out
+  ReplyScanner scanner_;
+  bool open_ = true;
+};

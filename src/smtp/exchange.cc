@@ -1,0 +1,27 @@
+#include "smtp/exchange.h"
+
+#include <string>
+
+#include "front/exit_status.h"
+#include "log/log.h"
+
+bool SendCommand(Connection& connection, std::string_view text) {
+  return connection.Send(text, connection.Bounds().send);
+}
+
+void ExpectReply(Connection& connection, const char* code, Milliseconds bound) {
+  Reply reply = connection.ReadReply(bound);
+  std::string logged = "Received ";
+  logged.append(reply.text);
+  LogMessage(logged, false);
+  if (reply.status == ReplyStatus::kComplete && ReplyCodeOf(reply.text) == code) return;
+  LogMessage("Previous response was not expected!", true);
+  connection.Close();
+  EndRun(kExitFailure);
+}
+
+bool AbortDelivery(Connection& connection, std::string_view message) {
+  LogMessage(message, true);
+  connection.Close();
+  return false;
+}

@@ -1,0 +1,87 @@
+#include "process/run_program.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::vector<char*> PointersTo(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                      int timeoutSeconds, const std::string& standardInput) {
+  ProgramRun run;
+  std::vector<std::string> argv{RYMAIL_BINARY};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> envp = environment;
+  std::vector<char*> argvPointers = PointersTo(argv);
+  std::vector<char*> envPointers = PointersTo(envp);
+
+  int out[2], err[2], in[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return run;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  pid_t child = -1;
+  int spawned = ::posix_spawn(&child, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  ::close(in[0]);
+  if (spawned == 0 && !standardInput.empty()) {
+    std::signal(SIGPIPE, SIG_IGN);
+    [[maybe_unused]] ssize_t ignored = ::write(in[1], standardInput.data(), standardInput.size());
+  }
+  ::close(in[1]);
+  if (spawned != 0) {
+    ::close(out[0]);
+    ::close(err[0]);
+    return run;
+  }
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  pollfd streams[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.output, &run.errors};
+  int open = 2;
+  while (open > 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      run.timedOut = true;
+      ::kill(child, SIGKILL);
+      break;
+    }
+    if (::poll(streams, 2, static_cast<int>(left.count())) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (streams[i].fd < 0 || streams[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t got = ::read(streams[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else {
+        ::close(streams[i].fd);
+        streams[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (pollfd& stream : streams) {
+    if (stream.fd >= 0) ::close(stream.fd);
+  }
+  int waitStatus = 0;
+  ::waitpid(child, &waitStatus, 0);
+  if (WIFEXITED(waitStatus)) run.status = WEXITSTATUS(waitStatus);
+  return run;
+}

@@ -1,0 +1,141 @@
+#include "process/scripted_relay.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxReceived = 64 * 1024 * 1024;
+constexpr auto kPiecePause = std::chrono::milliseconds(50);
+
+bool SendAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t sent = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    done += static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+}  // namespace
+
+RelayStep Answer(std::string text) { return RelayStep{{std::move(text)}, RelayStep::Then::kContinue}; }
+
+RelayStep AnswerInPieces(std::vector<std::string> pieces) {
+  return RelayStep{std::move(pieces), RelayStep::Then::kContinue};
+}
+
+RelayStep Hangup(RelayStep::Then how) { return RelayStep{{}, how}; }
+
+std::vector<RelayStep> AcceptingScript() {
+  return {Answer("220 relay.example.com ESMTP ready\r\n"), Answer("250 relay.example.com\r\n"),
+          Answer("250 2.1.0 Sender ok\r\n"),               Answer("250 2.1.5 Recipient ok\r\n"),
+          Answer("354 End data with <CR><LF>.<CR><LF>\r\n"), Answer("250 2.0.0 Ok: queued\r\n"),
+          Answer("221 2.0.0 Bye\r\n")};
+}
+
+ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs)
+    : script_(std::move(script)), idleTimeoutMs_(idleTimeoutMs) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(25);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+    ::close(fd);
+    return;
+  }
+  listener_ = fd;
+  thread_ = std::thread(&ScriptedRelay::Serve, this);
+}
+
+ScriptedRelay::~ScriptedRelay() {
+  if (thread_.joinable()) thread_.join();
+  if (listener_ >= 0) ::close(listener_);
+}
+
+std::string ScriptedRelay::Received() {
+  if (thread_.joinable()) thread_.join();
+  return received_;
+}
+
+bool ScriptedRelay::Connected() {
+  if (thread_.joinable()) thread_.join();
+  return connected_;
+}
+
+bool ScriptedRelay::SendStep(int fd, const RelayStep& step) {
+  for (std::size_t i = 0; i < step.pieces.size(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(kPiecePause);
+    if (!SendAll(fd, step.pieces[i])) return false;
+  }
+  return true;
+}
+
+void ScriptedRelay::Serve() {
+  pollfd waiting{listener_, POLLIN, 0};
+  if (::poll(&waiting, 1, idleTimeoutMs_) <= 0) return;
+  int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  connected_ = true;
+
+  std::size_t next = 0;         // the next step of the script
+  std::size_t unitStart = 0;    // where the command or DATA text being read began
+  bool inData = false;          // reading the text after a 354
+  bool answering = true;        // false once the script says to go silent or has run out
+  RelayStep::Then ending = RelayStep::Then::kContinue;
+
+  auto runStep = [&](const std::string& unit) {
+    if (next >= script_.size()) {
+      answering = false;
+      return;
+    }
+    const RelayStep& step = script_[next++];
+    bool sent = SendStep(fd, step);
+    inData = unit == "DATA\r\n" && !step.pieces.empty() && step.pieces[0].rfind("354", 0) == 0;
+    if (!sent || step.then != RelayStep::Then::kContinue) {
+      answering = false;
+      ending = sent ? step.then : RelayStep::Then::kClose;
+    }
+  };
+
+  runStep("");
+  char buffer[65536];
+  while (ending != RelayStep::Then::kClose && ending != RelayStep::Then::kReset) {
+    pollfd readable{fd, POLLIN, 0};
+    if (::poll(&readable, 1, idleTimeoutMs_) <= 0) break;
+    ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0 || received_.size() > kMaxReceived) break;
+    received_.append(buffer, static_cast<std::size_t>(got));
+    while (answering) {
+      std::size_t end;
+      if (inData) {
+        std::size_t from = unitStart >= 2 ? unitStart - 2 : 0;  // the terminator's CR LF may close the last line
+        std::size_t found = received_.find("\r\n.\r\n", from);
+        if (found == std::string::npos) break;
+        end = found + 5;
+      } else {
+        std::size_t found = received_.find('\n', unitStart);
+        if (found == std::string::npos) break;
+        end = found + 1;
+      }
+      std::string unit = received_.substr(unitStart, end - unitStart);
+      unitStart = end;
+      runStep(unit);
+    }
+  }
+  if (ending == RelayStep::Then::kReset) {
+    linger hard{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  ::close(fd);
+}

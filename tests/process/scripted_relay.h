@@ -1,0 +1,49 @@
+// A relay on 127.0.0.1:25 that follows a script: a reply for the greeting
+// and one for each command (or whole DATA text) it receives, recording every
+// byte. It serves one connection and is bounded by an idle timeout.
+#pragma once
+
+#include <string>
+#include <thread>
+#include <vector>
+
+struct RelayStep {
+  enum class Then { kContinue, kClose, kReset, kSilent };
+  std::vector<std::string> pieces;  // sent one by one, with a pause between them
+  Then then = Then::kContinue;
+};
+
+/// A step that answers with one text.
+RelayStep Answer(std::string text);
+/// A step that answers with the pieces and a pause between them.
+RelayStep AnswerInPieces(std::vector<std::string> pieces);
+/// A step that closes (or resets) the connection instead of answering.
+RelayStep Hangup(RelayStep::Then how = RelayStep::Then::kClose);
+/// The answers of a relay that accepts everything: 220, 250 x3, 354, 250, 221.
+std::vector<RelayStep> AcceptingScript();
+
+class ScriptedRelay {
+ public:
+  /// Listens at once; the script is served to the first connection.
+  explicit ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs = 20000);
+  ~ScriptedRelay();
+  ScriptedRelay(const ScriptedRelay&) = delete;
+  ScriptedRelay& operator=(const ScriptedRelay&) = delete;
+
+  bool Listening() const { return listener_ >= 0; }
+  /// Waits for the connection to end and returns every byte received.
+  std::string Received();
+  /// Whether a client connected at all.
+  bool Connected();
+
+ private:
+  void Serve();
+  bool SendStep(int fd, const RelayStep& step);
+
+  std::vector<RelayStep> script_;
+  int idleTimeoutMs_;
+  int listener_ = -1;
+  std::string received_;
+  bool connected_ = false;
+  std::thread thread_;
+};

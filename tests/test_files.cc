@@ -1,0 +1,37 @@
+#include "test_files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "rymail-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& content) const {
+  std::string file = path_ + "/" + name;
+  std::ofstream(file, std::ios::binary) << content;
+  return file;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+std::string MaskVolatile(const std::string& text) {
+  static const std::regex time("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
+  static const std::regex id(
+      "<[A-Z][a-z]{2}-[A-Z][a-z]{2}-[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}-[0-9]{4}\\.[0-9]+\\.[0-9a-f]{8}@localhost>");
+  return std::regex_replace(std::regex_replace(text, time, "<TIME>"), id, "<ID>");
+}
