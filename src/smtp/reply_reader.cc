@@ -28,6 +28,7 @@ std::size_t ReplyScanner::Scan(const char* data, std::size_t length) {
 std::string_view ReplyCodeOf(std::string_view reply) {
   std::size_t end = reply.size();
   if (end > 0 && reply[end - 1] == '\n') --end;
+  if (end > 0 && reply[end - 1] == '\r') --end;
   std::size_t lastLine = reply.rfind('\n', end == 0 ? 0 : end - 1);
   lastLine = (lastLine == std::string_view::npos || lastLine >= end) ? 0 : lastLine + 1;
   std::string_view line = reply.substr(lastLine, end - lastLine);
