@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what building and testing RyMail needs.
+# Installs, from Debian's packages, what building and testing RyMail needs:
+# the toolchain, GoogleTest, the services table, and the real relays the
+# tests start themselves (Postfix, aiosmtpd). Nothing is left running.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev netbase)
+packages=(cmake make g++ libgtest-dev netbase python3 python3-aiosmtpd postfix)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
@@ -9,5 +11,15 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
+# Postfix is only a program for the tests here: no configuration, no service started.
+echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
+policy=/usr/sbin/policy-rc.d
+made_policy=""
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod +x "$policy"
+  made_policy=yes
+fi
+trap '[ -n "$made_policy" ] && $sudo rm -f "$policy"' EXIT
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

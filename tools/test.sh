@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the tests need, then builds and runs every test twice: under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and as released.
+# Installs what the tests need, then builds and runs every test: first under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then as released, with
+# the real relays. Prints the real-relay report at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -11,3 +12,5 @@ for preset in sanitize default; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
+echo "=== Real relays"
+cat build/default/relay-report.txt
