@@ -8,26 +8,47 @@ constexpr char kCtrlZ = 0x1A;
 }
 
 std::size_t TextModeDecoder::Decode(const char* raw, std::size_t length, char* out) {
-  std::size_t written = 0;
-  for (std::size_t i = 0; i < length && !ended_; ++i) {
-    char c = raw[i];
-    if (pendingCr_) {
-      pendingCr_ = false;
-      if (c == '\n') {
-        out[written++] = '\n';
-        continue;
-      }
-      out[written++] = '\r';
-    }
-    if (c == kCtrlZ) {
-      ended_ = true;
-    } else if (c == '\r') {
-      pendingCr_ = true;
+  if (ended_) return 0;
+  if (const void* ctrlZ = std::memchr(raw, kCtrlZ, length)) {
+    length = static_cast<std::size_t>(static_cast<const char*>(ctrlZ) - raw);
+    ended_ = true;
+  }
+  char* start = out;
+  const char* end = raw + length;
+  if (pendingCr_ && raw < end) {
+    pendingCr_ = false;
+    if (*raw == '\n') {
+      *out++ = '\n';
+      ++raw;
     } else {
-      out[written++] = c;
+      *out++ = '\r';
     }
   }
-  return written;
+  while (raw < end) {
+    const char* cr = static_cast<const char*>(std::memchr(raw, '\r', static_cast<std::size_t>(end - raw)));
+    const char* stop = cr ? cr : end;
+    std::memcpy(out, raw, static_cast<std::size_t>(stop - raw));
+    out += stop - raw;
+    raw = stop;
+    if (!cr) break;
+    if (cr + 1 == end) {
+      pendingCr_ = true;  // the next chunk decides
+      break;
+    }
+    if (cr[1] == '\n') {
+      *out++ = '\n';
+      raw = cr + 2;
+    } else {
+      *out++ = '\r';
+      raw = cr + 1;
+    }
+  }
+  // A CR just before the Ctrl-Z has no LF after it.
+  if (ended_ && pendingCr_) {
+    pendingCr_ = false;
+    *out++ = '\r';
+  }
+  return static_cast<std::size_t>(out - start);
 }
 
 std::size_t TextModeDecoder::Finish(char* out) {

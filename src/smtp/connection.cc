@@ -39,16 +39,18 @@ void Connection::Close() {
   if (ops_.close) ops_.close();
 }
 
-bool Connection::Send(std::string_view data, Milliseconds bound) {
-  if (!open_) return false;
+bool Connection::Send(std::string_view data, Milliseconds bound, std::size_t* sent) {
+  std::size_t done = 0;
+  bool complete = open_;
   Clock::time_point deadline = Clock::now() + bound;
-  while (!data.empty()) {
-    platform::IoResult result = ops_.send(data.data(), data.size(), RemainingMs(deadline));
-    if (result.status != platform::IoStatus::kDone) return false;
-    data.remove_prefix(result.count);
-    if (!data.empty() && Clock::now() >= deadline) return false;
+  while (complete && done < data.size()) {
+    platform::IoResult result = ops_.send(data.data() + done, data.size() - done, RemainingMs(deadline));
+    if (result.status != platform::IoStatus::kDone) complete = false;
+    done += result.count;
+    if (done < data.size() && Clock::now() >= deadline) complete = false;
   }
-  return true;
+  if (sent) *sent = done;
+  return complete;
 }
 
 Reply Connection::ReadReply(Milliseconds bound) {

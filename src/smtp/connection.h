@@ -50,8 +50,9 @@ class Connection {
   const ReplyBounds& Bounds() const { return bounds_; }
 
   /// Sends every byte within the bound; false on an error, a closed
-  /// connection or when the bound runs out.
-  bool Send(std::string_view data, Milliseconds bound);
+  /// connection or when the bound runs out. sent, when given, receives the
+  /// count of bytes that went out.
+  bool Send(std::string_view data, Milliseconds bound, std::size_t* sent = nullptr);
 
   /// Reads one complete reply within the bound. The text stays valid until
   /// the next call; bytes after the reply wait for it.

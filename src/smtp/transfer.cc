@@ -7,6 +7,7 @@
 #include "smtp/body_encoder.h"
 #include "smtp/delivery.h"
 #include "smtp/exchange.h"
+#include "smtp/message_writer.h"
 
 namespace {
 
@@ -33,37 +34,40 @@ const HeaderStep kHeaders[] = {
      "SUBJECT: OK"},
 };
 
-bool SendHeaders(Connection& connection) {
+static_assert(kCommandCapacity > sizeof "Received: by ryMail from \r\n" + kOriginatorCapacity,
+              "every header line fits");
+
+bool PutHeaders(Connection& connection, MessageWriter& writer) {
   char line[kCommandCapacity];
   for (const HeaderStep& header : kHeaders) {
     const char* argument = header.argument ? header.argument() : "";
     if (header.optional && argument[0] == '\0') continue;
-    if (!FormatText(line, sizeof line, header.format, argument) || !SendCommand(connection, line)) {
-      return AbortDelivery(connection, header.sendFailure);
+    if (!FormatText(line, sizeof line, header.format, argument)) {
+      return writer.Flush() && AbortDelivery(connection, header.sendFailure);
     }
-    LogMessage(header.logAfter, false);
+    if (!writer.Put(line, header.sendFailure, header.logAfter)) return false;
   }
   return true;
 }
 
 // Streams the body file as DATA text: CR LF line ends, leading dots doubled.
-bool SendBody(Connection& connection) {
+bool PutBody(Connection& connection, MessageWriter& writer) {
+  constexpr char kBodyFailure[] = "Error writing a line from the InputFile";
   platform::TextFileReader reader;
   if (!reader.Open(Settings.InputFile.c_str())) {
     return AbortDelivery(connection, "Failed to open the InputFile for reading");
   }
   constexpr std::size_t kChunk = platform::kFileBlockSize;
   std::unique_ptr<char[]> text(new char[kChunk]);
-  std::unique_ptr<char[]> wire(new char[BodyEncoder::MaxEncodedLength(kChunk)]);
   BodyEncoder encoder;
   for (;;) {
     std::ptrdiff_t got = reader.Read(text.get(), kChunk);
     if (got < 0) return AbortDelivery(connection, "Failed to read the InputFile");
     if (got == 0) return true;
-    std::size_t encoded = encoder.Encode(text.get(), static_cast<std::size_t>(got), wire.get());
-    if (!SendCommand(connection, std::string_view(wire.get(), encoded))) {
-      return AbortDelivery(connection, "Error writing a line from the InputFile");
-    }
+    std::size_t length = static_cast<std::size_t>(got);
+    char* room = writer.Reserve(BodyEncoder::MaxEncodedLength(length));
+    if (room == nullptr) return false;
+    writer.Commit(encoder.Encode(text.get(), length, room), kBodyFailure, nullptr);
   }
 }
 
@@ -88,10 +92,11 @@ bool TransferMessage(Connection& connection) {
   LogMessage("DATA OK", false);
   ExpectReply(connection, "354", connection.Bounds().dataStart);
 
-  if (!SendHeaders(connection) || !SendBody(connection)) return false;
-
-  if (!SendCommand(connection, "\r\n.\r\n")) return AbortDelivery(connection, "Error sending . for EOF");
-  LogMessage("EOF . OK", false);
+  MessageWriter writer(connection);
+  if (!PutHeaders(connection, writer) || !PutBody(connection, writer) ||
+      !writer.Put("\r\n.\r\n", "Error sending . for EOF", "EOF . OK") || !writer.Flush()) {
+    return false;
+  }
   ExpectReply(connection, "250", connection.Bounds().endOfData);
   SayGoodbye(connection);
   return true;

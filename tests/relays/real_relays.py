@@ -9,35 +9,20 @@ Runs in a private network namespace of its own (only lo, relays on
 """
 
 import argparse
-import fcntl
 import os
 import pwd
 import shutil
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 
-SIOCGIFFLAGS, SIOCSIFFLAGS, IFF_UP = 0x8913, 0x8914, 0x1
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from private_network import enter_private_network  # noqa: E402
 SENT_LINE = b"\r\n-RyMail-Info, Your mail has been sent.\r\n\r\n"
 NOT_EXPECTED = b"-RyMail-FAIL, Previous response was not expected!\r\n"
 SIZE_LIMIT = 15_000_000
-
-
-def enter_private_network():
-    """Re-runs this script under unshare in a new network namespace, then brings lo up."""
-    if os.environ.get("RYMAIL_PRIVATE_NETWORK") != "1":
-        command = ["unshare", "--net"]
-        if os.geteuid() != 0:
-            command.append("--map-root-user")
-        env = dict(os.environ, RYMAIL_PRIVATE_NETWORK="1")
-        os.execvpe("unshare", command + [sys.executable] + sys.argv, env)
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        request = struct.pack("16sH", b"lo", 0)
-        flags = struct.unpack("16sH", fcntl.ioctl(s, SIOCGIFFLAGS, request))[1]
-        fcntl.ioctl(s, SIOCSIFFLAGS, struct.pack("16sH", b"lo", flags | IFF_UP))
 
 
 def text_mode(raw):

@@ -34,9 +34,11 @@ struct InMemoryRelay {
       return {IoStatus::kDone, count};
     };
     ops.send = [this](const char* data, std::size_t length, int) -> IoResult {
-      if (received.size() + length > failSendAfter) return {IoStatus::kFailed, 0};
-      received.append(data, length);
-      return {IoStatus::kDone, length};
+      // The connection breaks at byte failSendAfter: a send takes what fits before it.
+      if (received.size() >= failSendAfter) return {IoStatus::kFailed, 0};
+      std::size_t count = std::min(length, failSendAfter - received.size());
+      received.append(data, count);
+      return {IoStatus::kDone, count};
     };
     ops.close = [] {};
     return ops;
@@ -118,6 +120,28 @@ TEST_F(DeliverySteps, SendFailuresNameTheirStep) {
     EXPECT_EQ(CleanRun::Captured(), std::string("-RyMail-FAIL, ") + c.message + "\r\n");
     EXPECT_EQ(relay_.received, wire.substr(0, c.failAt));
   }
+}
+
+// Header lines go out together, yet the log reads as if each went out alone.
+TEST_F(DeliverySteps, BatchedHeadersLogTheirStepsInOrder) {
+  std::string wire;
+  {
+    InMemoryRelay accepting = relay_;
+    Connection connection(accepting.Ops(), ShortBounds());
+    ASSERT_TRUE(DeliverMessage(connection));
+    wire = accepting.received;
+  }
+  Settings.DebugEnabled = true;
+  relay_.failSendAfter = wire.find("From:") + 2;
+  Connection connection(relay_.Ops(), ShortBounds());
+  EXPECT_FALSE(DeliverMessage(connection));
+  std::string console = CleanRun::Captured();
+  EXPECT_EQ(console.substr(console.find("-RyMail-Info, Received 354")),
+            "-RyMail-Info, Received 354 go\r\r\n\r\n"
+            "-RyMail-Info, Received: by OK\r\n"
+            "-RyMail-Info, Message ID OK\r\n"
+            "-RyMail-Info, X-Mailer Info OK\r\n"
+            "-RyMail-FAIL, Error writing FROM:\r\n");
 }
 
 TEST_F(DeliverySteps, AcceptedMessageEndsWithQuit) {

@@ -92,14 +92,16 @@ IoResult ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity, in
 }
 
 IoResult SendSome(SocketHandle socket, const char* data, std::size_t length, int timeoutMs) {
-  IoStatus ready = WaitFor(socket, POLLOUT, timeoutMs);
-  if (ready != IoStatus::kDone) return {ready, 0};
-  for (;;) {
+  // Most sends find room at once: wait only when the connection is full.
+  for (bool waited = false;;) {
     ssize_t sent = ::send(ToFd(socket), data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) return {IoStatus::kDone, static_cast<std::size_t>(sent)};
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::kDone, 0};
-    return {IoStatus::kFailed, 0};
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return {IoStatus::kFailed, 0};
+    if (waited) return {IoStatus::kDone, 0};  // the caller tries again within its bound
+    IoStatus ready = WaitFor(socket, POLLOUT, timeoutMs);
+    if (ready != IoStatus::kDone) return {ready, 0};
+    waited = true;
   }
 }
 

@@ -1,0 +1,125 @@
+// A fast SMTP sink for the benchmark: serves one connection after another on
+// 127.0.0.1:25, accepts everything, and appends one line per message to the
+// stats file: the DATA byte count (terminator included) and whether the
+// end-of-data sequence arrived. Ends on SIGTERM.
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+constexpr char kTerminator[] = "\r\n.\r\n";
+constexpr std::size_t kTerminatorLength = 5;
+
+bool Say(int fd, const char* text) {
+  std::size_t length = std::strlen(text);
+  return ::send(fd, text, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+}
+
+void Record(const char* statsPath, unsigned long long bytes, bool whole) {
+  if (FILE* stats = std::fopen(statsPath, "a")) {
+    std::fprintf(stats, "%llu %s\n", bytes, whole ? "whole" : "cut");
+    std::fclose(stats);
+  }
+}
+
+// Where the DATA text ends in data: the count of data bytes up to and with
+// the terminator, which may have begun in tail (the bytes before data).
+std::size_t TerminatorEnd(const std::string& tail, const char* data, std::size_t length) {
+  std::string joint = tail + std::string(data, std::min(length, kTerminatorLength));
+  std::size_t found = joint.find(kTerminator);
+  if (found != std::string::npos) return found + kTerminatorLength - tail.size();
+  const char* end = static_cast<const char*>(::memmem(data, length, kTerminator, kTerminatorLength));
+  return end ? static_cast<std::size_t>(end - data) + kTerminatorLength : std::string::npos;
+}
+
+void Serve(int fd, const char* statsPath) {
+  std::vector<char> buffer(kBufferSize);
+  std::string line;
+  bool inData = false;
+  unsigned long long dataBytes = 0;  // DATA text so far, terminator included
+  std::string tail;                  // its last bytes, at most four
+  Say(fd, "220 sink ready\r\n");
+  for (;;) {
+    ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+    if (got <= 0) break;
+    const char* data = buffer.data();
+    std::size_t length = static_cast<std::size_t>(got);
+    while (length > 0) {
+      if (inData) {
+        std::size_t end = TerminatorEnd(tail, data, length);
+        if (end == std::string::npos) {
+          dataBytes += length;
+          tail = (tail + std::string(data + length - std::min<std::size_t>(length, 4), std::min<std::size_t>(length, 4)));
+          tail = tail.substr(tail.size() - std::min<std::size_t>(tail.size(), 4));
+          break;
+        }
+        dataBytes += end;
+        Record(statsPath, dataBytes, true);
+        inData = false;
+        data += end;
+        length -= end;
+        Say(fd, "250 2.0.0 accepted\r\n");
+        continue;
+      }
+      const char* newline = static_cast<const char*>(std::memchr(data, '\n', length));
+      std::size_t take = newline ? static_cast<std::size_t>(newline - data) + 1 : length;
+      line.append(data, take);
+      data += take;
+      length -= take;
+      if (!newline) break;
+      if (line.rfind("DATA", 0) == 0) {
+        inData = true;
+        dataBytes = 0;
+        tail = "\r\n";  // an empty message ends with ".\r\n" at once
+        Say(fd, "354 go ahead\r\n");
+      } else if (line.rfind("QUIT", 0) == 0) {
+        Say(fd, "221 bye\r\n");
+        ::close(fd);
+        return;
+      } else if (line.rfind("EHLO", 0) == 0) {
+        Say(fd, "250-sink\r\n250 8BITMIME\r\n");
+      } else {
+        Say(fd, "250 ok\r\n");
+      }
+      line.clear();
+    }
+  }
+  if (inData) Record(statsPath, dataBytes, false);
+  ::close(fd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: rymail_sink STATS_FILE\n");
+    return 2;
+  }
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(25);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 16) != 0) {
+    std::perror("rymail_sink: 127.0.0.1:25");
+    return 1;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+  for (;;) {
+    int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    Serve(fd, argv[1]);
+  }
+}
