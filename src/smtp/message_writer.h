@@ -18,7 +18,8 @@ class MessageWriter {
   explicit MessageWriter(Connection& connection);
 
   /// Queues a step's text. logAfter (or nullptr) is logged as information
-  /// once the text is out; failure is the step's send failure text. False
+  /// once the text is out; failure is the step's send failure text. Both
+  /// texts are kept by pointer until then: they must outlive the writer. False
   /// after AbortDelivery when queued bytes could not be sent.
   bool Put(std::string_view text, const char* failure, const char* logAfter);
 

@@ -11,6 +11,8 @@
 
 namespace {
 
+// The writer keeps these until the bytes are out: they need static storage.
+constexpr char kBodyFailure[] = "Error writing a line from the InputFile";
 constexpr char kXMailerLine[] = "X-Mailer: ryMail-V1.0 for DOS available at https://rymail.example.org/\r\n";
 
 struct HeaderStep {
@@ -52,7 +54,6 @@ bool PutHeaders(Connection& connection, MessageWriter& writer) {
 
 // Streams the body file as DATA text: CR LF line ends, leading dots doubled.
 bool PutBody(Connection& connection, MessageWriter& writer) {
-  constexpr char kBodyFailure[] = "Error writing a line from the InputFile";
   platform::TextFileReader reader;
   if (!reader.Open(Settings.InputFile.c_str())) {
     return AbortDelivery(connection, "Failed to open the InputFile for reading");
