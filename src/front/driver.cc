@@ -37,7 +37,11 @@ int RunRyMail(int argc, const char* const* argv) {
   if (std::string failure = ParseOptions(argc, argv); !failure.empty()) StopWith(failure);
   if (std::string failure = CompleteSettings(environment); !failure.empty()) StopWith(failure);
 
-  if (SendMail()) {
+  return FinishRun(SendMail());
+}
+
+int FinishRun(bool delivered) {
+  if (delivered) {
     ConsolePrint("\n-RyMail-Info, Your mail has been sent.\n\n");
     LogMessage("Your mail has been sent.\n", false);
     return kExitSuccess;

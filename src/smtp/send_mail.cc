@@ -8,7 +8,7 @@
 #include "smtp/delivery.h"
 #include "smtp/exchange.h"
 
-bool SendMail() {
+bool SendMail(const ReplyBounds& bounds) {
   char line[kLineCapacity];
   LogMessage("Beginning Sockets Startup [WSAStartup]", false);
   platform::StartSockets();
@@ -52,7 +52,7 @@ bool SendMail() {
   FormatText(line, sizeof line, "Connection to %s established.", Settings.Gateway.c_str());
   LogMessage(line, false);
 
-  Connection connection(SocketOps(socket), ReplyBounds());
+  Connection connection(SocketOps(socket), bounds);
   bool delivered = DeliverMessage(connection);
   connection.Close();
   if (delivered) platform::CleanupSockets();

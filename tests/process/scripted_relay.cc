@@ -11,7 +11,6 @@
 namespace {
 
 constexpr std::size_t kMaxReceived = 64 * 1024 * 1024;
-constexpr auto kPiecePause = std::chrono::milliseconds(50);
 
 bool SendAll(int fd, const std::string& text) {
   std::size_t done = 0;
@@ -38,6 +37,12 @@ std::vector<RelayStep> AcceptingScript() {
           Answer("250 2.1.0 Sender ok\r\n"),               Answer("250 2.1.5 Recipient ok\r\n"),
           Answer("354 End data with <CR><LF>.<CR><LF>\r\n"), Answer("250 2.0.0 Ok: queued\r\n"),
           Answer("221 2.0.0 Bye\r\n")};
+}
+
+ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, DataFault fault, int idleTimeoutMs)
+    : ScriptedRelay(std::move(script), idleTimeoutMs) {
+  fault_ = std::move(fault);
+  hasFault_ = true;
 }
 
 ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs)
@@ -75,7 +80,7 @@ bool ScriptedRelay::Connected() {
 
 bool ScriptedRelay::SendStep(int fd, const RelayStep& step) {
   for (std::size_t i = 0; i < step.pieces.size(); ++i) {
-    if (i > 0) std::this_thread::sleep_for(kPiecePause);
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
     if (!SendAll(fd, step.pieces[i])) return false;
   }
   return true;
@@ -94,28 +99,41 @@ void ScriptedRelay::Serve() {
   bool answering = true;        // false once the script says to go silent or has run out
   RelayStep::Then ending = RelayStep::Then::kContinue;
 
+  auto take = [&](const RelayStep& step) {
+    bool sent = SendStep(fd, step);
+    if (!sent || step.then != RelayStep::Then::kContinue) {
+      answering = false;
+      ending = sent ? step.then : RelayStep::Then::kClose;
+    }
+  };
   auto runStep = [&](const std::string& unit) {
     if (next >= script_.size()) {
       answering = false;
       return;
     }
     const RelayStep& step = script_[next++];
-    bool sent = SendStep(fd, step);
     inData = unit == "DATA\r\n" && !step.pieces.empty() && step.pieces[0].rfind("354", 0) == 0;
-    if (!sent || step.then != RelayStep::Then::kContinue) {
-      answering = false;
-      ending = sent ? step.then : RelayStep::Then::kClose;
-    }
+    take(step);
   };
 
   runStep("");
   char buffer[65536];
   while (ending != RelayStep::Then::kClose && ending != RelayStep::Then::kReset) {
+    if (ending == RelayStep::Then::kStall) {
+      // Read nothing more; hold the connection until the client lets go.
+      pollfd gone{fd, POLLRDHUP, 0};
+      ::poll(&gone, 1, idleTimeoutMs_);
+      break;
+    }
     pollfd readable{fd, POLLIN, 0};
     if (::poll(&readable, 1, idleTimeoutMs_) <= 0) break;
     ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
     if (got <= 0 || received_.size() > kMaxReceived) break;
     received_.append(buffer, static_cast<std::size_t>(got));
+    if (hasFault_ && inData && answering && received_.size() - unitStart >= fault_.afterBytes) {
+      hasFault_ = false;
+      take(fault_.step);
+    }
     while (answering) {
       std::size_t end;
       if (inData) {

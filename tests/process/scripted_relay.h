@@ -8,9 +8,17 @@
 #include <vector>
 
 struct RelayStep {
-  enum class Then { kContinue, kClose, kReset, kSilent };
+  // kSilent stops answering but keeps reading; kStall stops reading too.
+  enum class Then { kContinue, kClose, kReset, kSilent, kStall };
   std::vector<std::string> pieces;  // sent one by one, with a pause between them
   Then then = Then::kContinue;
+  int pauseMs = 50;
+};
+
+/// A step taken in the middle of the DATA text, once this many of its bytes arrived.
+struct DataFault {
+  std::size_t afterBytes = 0;
+  RelayStep step;
 };
 
 /// A step that answers with one text.
@@ -26,6 +34,8 @@ class ScriptedRelay {
  public:
   /// Listens at once; the script is served to the first connection.
   explicit ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs = 20000);
+  /// The same, with a fault in the middle of the first DATA text.
+  ScriptedRelay(std::vector<RelayStep> script, DataFault fault, int idleTimeoutMs = 20000);
   ~ScriptedRelay();
   ScriptedRelay(const ScriptedRelay&) = delete;
   ScriptedRelay& operator=(const ScriptedRelay&) = delete;
@@ -41,6 +51,8 @@ class ScriptedRelay {
   bool SendStep(int fd, const RelayStep& step);
 
   std::vector<RelayStep> script_;
+  DataFault fault_;
+  bool hasFault_ = false;
   int idleTimeoutMs_;
   int listener_ = -1;
   std::string received_;

@@ -1,0 +1,189 @@
+// Every relay fault at every point of the dialogue. Each cell runs the real
+// delivery (SendMail, then the driver's ending) in a child process against a
+// scripted relay, with every bound shortened to 300 ms, the log in file mode.
+//
+// The matrix (S: the mail is sent; X: "Previous response was not expected!";
+// W: the step's write fails, then "Failed to send the mail."; -: no such cell,
+// because the relay has no reply to give there and text it sends unasked is
+// read as the reply to the end of data, the row "after end of data"):
+//
+//   point \ fault         close reset silent garbage bytewise 1MiB wrong-code
+//   before the greeting     X     X     X      X        S      X      X
+//   after HELO              X     X     X      X        S      X      X
+//   after MAIL FROM         X     X     X      X        S      X      X
+//   after RCPT TO (1st)     X     X     X      X        S      X      X
+//   after RCPT TO (2nd)     X     X     X      X        S      X      X
+//   after DATA              X     X     X      X        S      X      X
+//   mid headers             X     X     X      -        -      -      -
+//   mid body                W     W     W      -        -      -      -
+//   after end of data       X     X     X      X        S      X      X
+//   after QUIT              S     S     S      S        S      S      S
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "front/console.h"
+#include "front/driver.h"
+#include "front/mail_settings.h"
+#include "process/process_fixture.h"
+#include "smtp/send_mail.h"
+
+namespace {
+
+using Then = RelayStep::Then;
+
+enum class Fault { kClose, kReset, kSilent, kGarbage, kBytewise, kMegabyte, kWrongCode };
+enum class Outcome { kSent, kNotExpected, kWriteFailed, kNone };
+
+struct Point {
+  const char* name;
+  int step;               // the script step the fault replaces, or -1 for a fault inside DATA
+  std::size_t dataBytes;  // for a fault inside DATA: after this many bytes of it
+  std::size_t bodySize;   // the body's size for this row
+  const char* mustLog;    // a record the debug file must hold before the fault, or ""
+  Outcome outcomes[7];
+};
+
+constexpr Outcome S = Outcome::kSent, X = Outcome::kNotExpected, W = Outcome::kWriteFailed, N = Outcome::kNone;
+
+const Point kPoints[] = {
+    {"BeforeGreeting", 0, 0, 100, "", {X, X, X, X, S, X, X}},
+    {"AfterHelo", 1, 0, 100, "HELO was OK.", {X, X, X, X, S, X, X}},
+    {"AfterMailFrom", 2, 0, 100, "MAIL FROM: OK", {X, X, X, X, S, X, X}},
+    {"AfterFirstRcptTo", 3, 0, 100, "Last RCPT TO: OK", {X, X, X, X, S, X, X}},
+    {"AfterSecondRcptTo", 4, 0, 100, "RCPT TO: two@example.com", {X, X, X, X, S, X, X}},
+    {"AfterData", 5, 0, 100, "DATA OK", {X, X, X, X, S, X, X}},
+    {"MidHeaders", -1, 40, 100, "Received 354", {X, X, X, N, N, N, N}},
+    {"MidBody", -1, 1 << 20, 32 << 20, "SUBJECT: OK", {W, W, W, N, N, N, N}},
+    {"AfterEndOfData", 6, 0, 100, "EOF . OK", {X, X, X, X, S, X, X}},
+    {"AfterQuit", 7, 0, 100, "Received 250 2.0.0 Ok: queued", {S, S, S, S, S, S, S}},
+};
+
+const char* const kFaultNames[] = {"close", "reset", "silent", "garbage", "bytewise", "1MiB", "wrong code"};
+
+// The relay's answers with room for two recipients.
+std::vector<RelayStep> TwoRecipientScript() {
+  std::vector<RelayStep> script = AcceptingScript();
+  script.insert(script.begin() + 3, Answer("250 2.1.5 Recipient ok\r\n"));
+  return script;
+}
+
+RelayStep FaultStep(Fault fault, const RelayStep& proper, bool insideData) {
+  switch (fault) {
+    case Fault::kClose:
+      return Hangup(Then::kClose);
+    case Fault::kReset:
+      return Hangup(Then::kReset);
+    case Fault::kSilent:
+      return Hangup(insideData ? Then::kStall : Then::kSilent);
+    case Fault::kGarbage:
+      return Answer("\x01\xffgarbage \x7f\r\n");
+    case Fault::kBytewise: {
+      RelayStep step;
+      for (char c : proper.pieces.at(0)) step.pieces.emplace_back(1, c);
+      step.pauseMs = 1;
+      return step;
+    }
+    case Fault::kMegabyte:
+      return Answer(std::string(1 << 20, 'x'));
+    case Fault::kWrongCode:
+      return Answer("421 4.3.2 Going down\r\n");
+  }
+  return proper;
+}
+
+class FaultMatrix : public ProcessTest, public ::testing::WithParamInterface<Point> {
+ protected:
+  // Runs the delivery in a child; returns its exit status (-1: killed) and how long it took.
+  int DeliverInChild(const std::string& console, const std::string& body, const std::string& recipients,
+                     const std::string& debug, std::chrono::steady_clock::duration& took) {
+    auto begun = std::chrono::steady_clock::now();
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::alarm(60);  // a hang ends here, and the cell fails
+      static std::string consolePath;
+      consolePath = console;
+      SetConsoleSink([](const char* data, std::size_t length) {
+        if (FILE* f = std::fopen(consolePath.c_str(), "ab")) {
+          std::fwrite(data, 1, length, f);
+          std::fclose(f);
+        }
+        return true;
+      });
+      Settings = MailSettings();
+      Settings.MailFrom.Assign("sender@example.com");
+      Settings.MailToInputFile.Assign(recipients);
+      Settings.From.Assign("sender@example.com");
+      Settings.To.Assign("list@example.com");
+      Settings.Subject.Assign("matrix");
+      Settings.Gateway.Assign("localhost");
+      Settings.Helo.Assign("client.example.com");
+      Settings.InputFile.Assign(body);
+      Settings.DebugEnabled = true;
+      Settings.DebugFile.Assign(debug);
+      ReplyBounds bounds;
+      bounds.greeting = bounds.command = bounds.dataStart = bounds.send = bounds.endOfData = bounds.quit =
+          Milliseconds(300);
+      ::_exit(FinishRun(SendMail(bounds)));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    took = std::chrono::steady_clock::now() - begun;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_P(FaultMatrix, EveryFaultEndsAsItShould) {
+  const Point& point = GetParam();
+  std::string body = dir_.Write("matrix-body.txt", std::string(point.bodySize - 1, 'b') + "\n");
+  std::string recipients = dir_.Write("recipients.txt", "one@example.com\ntwo@example.com\n");
+  for (int f = 0; f < 7; ++f) {
+    Outcome expected = point.outcomes[f];
+    if (expected == Outcome::kNone) continue;
+    SCOPED_TRACE(std::string(point.name) + " / " + kFaultNames[f]);
+    std::vector<RelayStep> script = TwoRecipientScript();
+    std::string console = dir_.path() + "/console-" + std::to_string(f);
+    std::string debug = dir_.path() + "/debug-" + std::to_string(f);
+    int status;
+    std::chrono::steady_clock::duration took;
+    if (point.step >= 0) {
+      script[point.step] = FaultStep(static_cast<Fault>(f), script[point.step], false);
+      ScriptedRelay relay(script, 2000);
+      status = DeliverInChild(console, body, recipients, debug, took);
+    } else {
+      ScriptedRelay relay(script, DataFault{point.dataBytes, FaultStep(static_cast<Fault>(f), {}, true)}, 2000);
+      status = DeliverInChild(console, body, recipients, debug, took);
+    }
+    // Not a timing test: a generous ceiling that only a missing bound would reach.
+    EXPECT_LT(took, std::chrono::seconds(20));
+
+    std::string printed = ReadWholeFile(console);
+    std::string log = ReadWholeFile(debug);
+    switch (expected) {
+      case Outcome::kSent:
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(printed, kSentLine);
+        EXPECT_EQ(log.substr(log.size() - 40), "-RyMail-Info, Your mail has been sent.\r\n");
+        break;
+      case Outcome::kNotExpected:
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(printed, kNotExpected);
+        EXPECT_EQ(log.substr(log.size() - std::string(kNotExpected).size()), kNotExpected);
+        break;
+      case Outcome::kWriteFailed:
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(printed, std::string("-RyMail-FAIL, Error writing a line from the InputFile\r\n") + kFailedToSend);
+        break;
+      case Outcome::kNone:
+        break;
+    }
+    EXPECT_EQ(printed.find("has been sent"), expected == Outcome::kSent ? 26u : std::string::npos);
+    EXPECT_NE(log.find(point.mustLog), std::string::npos) << log.substr(0, 2000);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, FaultMatrix, ::testing::ValuesIn(kPoints),
+                         [](const ::testing::TestParamInfo<Point>& info) { return std::string(info.param.name); });
+
+}  // namespace
