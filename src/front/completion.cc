@@ -98,7 +98,7 @@ std::string CompleteSettings(const platform::Environment& environment) {
       } else {
         failure = StoreSetting(s.DebugFile, "DebugFile", *value, false);
         if (!failure.empty()) return failure;
-        return StartDebugFile();
+        return StartDebugFile({s.InputFile.view(), s.MailToInputFile.view()});
       }
     }
   }

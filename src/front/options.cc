@@ -1,6 +1,7 @@
 #include "front/options.h"
 
 #include <cstring>
+#include <vector>
 
 #include "front/console.h"
 #include "log/log.h"
@@ -43,7 +44,16 @@ const Option* FindOption(const char* word) {
   return nullptr;
 }
 
-std::string ApplyOption(const Option& option, std::string_view value) {
+// The values of every "-i" and "-l" pair on the command line, wherever they stand.
+std::vector<std::string_view> InputFilesNamed(int argc, const char* const* argv) {
+  std::vector<std::string_view> files;
+  for (int word = 1; word + 1 < argc; word += 2) {
+    if (std::strcmp(argv[word], "-i") == 0 || std::strcmp(argv[word], "-l") == 0) files.emplace_back(argv[word + 1]);
+  }
+  return files;
+}
+
+std::string ApplyOption(const Option& option, std::string_view value, int argc, const char* const* argv) {
   Field& field = Settings.*option.field;
   switch (option.kind) {
     case ValueKind::kSingleLine:
@@ -64,7 +74,7 @@ std::string ApplyOption(const Option& option, std::string_view value) {
         return {};
       }
       if (std::string failure = StoreSetting(field, option.name, value, false); !failure.empty()) return failure;
-      return StartDebugFile();
+      return StartDebugFile(InputFilesNamed(argc, argv));
   }
   return {};
 }
@@ -95,7 +105,7 @@ std::string ParseOptions(int argc, const char* const* argv) {
     const Option* option = FindOption(argv[word]);
     if (option == nullptr) return std::string("\n-RyMail-FAIL, Don't understand [").append(argv[word]).append("]\n\n");
     if (word + 1 >= argc) return option->missing;
-    if (std::string failure = ApplyOption(*option, argv[word + 1]); !failure.empty()) return failure;
+    if (std::string failure = ApplyOption(*option, argv[word + 1], argc, argv); !failure.empty()) return failure;
   }
   return {};
 }

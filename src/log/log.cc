@@ -41,9 +41,14 @@ void LogMessage(std::string_view text, bool isFailure) {
   }
 }
 
-std::string StartDebugFile() {
+std::string StartDebugFile(const std::vector<std::string_view>& inputFiles) {
   std::string_view path = Settings.DebugFile.view();
   ConsolePrint(Concatenate("-RyMail-Info, Initializing Debug File [", path, "]\n"));
+  for (std::string_view input : inputFiles) {
+    if (!input.empty() && platform::IsSameFile(Settings.DebugFile.c_str(), std::string(input).c_str())) {
+      return Concatenate("\n-RyMail-FAIL, The debug file [", path, "] is an input file.\n\n");
+    }
+  }
   platform::FileHandle file = platform::CreateOrTruncate(Settings.DebugFile.c_str());
   if (file == platform::kNoFile) return Concatenate("-RyMail-FAIL, Failed to open the debug file [", path, "].\n");
   char time[kTimeTextCapacity];

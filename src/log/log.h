@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 constexpr std::string_view kInfoPrefix = "-RyMail-Info, ";
 constexpr std::string_view kFailurePrefix = "-RyMail-FAIL, ";
@@ -15,6 +16,8 @@ void LogMessage(std::string_view text, bool isFailure);
 
 /// Starts the debug file named in Settings.DebugFile: prints the
 /// "Initializing" line, creates or empties the file and writes the
-/// "Initiated" line. Returns the failure text to print when the file cannot
-/// be created, or an empty text.
-std::string StartDebugFile();
+/// "Initiated" line. Refuses, before emptying it, a debug file that is one of
+/// the input files (it would be emptied, and its records mailed). Returns the
+/// failure text to print when it refuses or the file cannot be created, or
+/// an empty text.
+std::string StartDebugFile(const std::vector<std::string_view>& inputFiles);

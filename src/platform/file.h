@@ -10,8 +10,11 @@ namespace platform {
 using FileHandle = std::intptr_t;
 constexpr FileHandle kNoFile = -1;
 
-/// Opens an existing file for reading; kNoFile when it cannot be opened or is a directory.
+/// Opens an existing file for reading; kNoFile when it cannot be opened or is
+/// a directory. Opening never waits (a FIFO without a writer reads as empty).
 FileHandle OpenForReading(const char* path);
+/// Whether both paths name one existing file.
+bool IsSameFile(const char* a, const char* b);
 /// Creates the file, or empties it when it exists; kNoFile on failure.
 FileHandle CreateOrTruncate(const char* path);
 /// Opens an existing or new file so that every write goes to its end.

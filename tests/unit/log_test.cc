@@ -33,7 +33,7 @@ TEST_F(Log, ScreenModeAddsALineEndEvenAfterOne) {
 TEST_F(Log, FileModeAppendsOneRecordPerMessage) {
   Settings.DebugFile.Assign(dir_.path() + "/debug.log");
   dir_.Write("debug.log", "old text\n");
-  ASSERT_EQ(StartDebugFile(), "");
+  ASSERT_EQ(StartDebugFile({}), "");
   Settings.DebugEnabled = true;
   LogMessage("Your mail has been sent.\n", false);
   LogMessage("Invalid Socket\n-RyMail-LASTMSG, -97-", true);

@@ -34,14 +34,23 @@ FileHandle OpenWith(const char* path, int flags) {
 }  // namespace
 
 FileHandle OpenForReading(const char* path) {
-  FileHandle file = OpenWith(path, O_RDONLY);
+  // Not blocking on the open: a FIFO without a writer reads as empty instead of hanging.
+  FileHandle file = OpenWith(path, O_RDONLY | O_NONBLOCK);
   if (file == kNoFile) return kNoFile;
   struct stat status;
-  if (::fstat(ToFd(file), &status) != 0 || S_ISDIR(status.st_mode)) {
+  int flags = ::fcntl(ToFd(file), F_GETFL);
+  if (::fstat(ToFd(file), &status) != 0 || S_ISDIR(status.st_mode) || flags < 0 ||
+      ::fcntl(ToFd(file), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(ToFd(file));
     return kNoFile;
   }
   return file;
+}
+
+bool IsSameFile(const char* a, const char* b) {
+  struct stat first, second;
+  return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
 }
 
 FileHandle CreateOrTruncate(const char* path) { return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC); }
