@@ -19,6 +19,7 @@
 //   after end of data       X     X     X      X        S      X      X
 //   after QUIT              S     S     S      S        S      S      S
 #include <chrono>
+#include <filesystem>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,5 +186,62 @@ TEST_P(FaultMatrix, EveryFaultEndsAsItShould) {
 
 INSTANTIATE_TEST_SUITE_P(Points, FaultMatrix, ::testing::ValuesIn(kPoints),
                          [](const ::testing::TestParamInfo<Point>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+int OpenDescriptors() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+class Descriptors : public ProcessTest {};
+
+// Every way the delivery returns (rather than ends the run) leaves no descriptor open.
+TEST_F(Descriptors, NoneLeftOpenWhenTheDeliveryReturns) {
+  ConsoleSink previous = SetConsoleSink([](const char*, std::size_t) { return true; });
+  std::string bigBody = dir_.Write("big.txt", std::string(32 << 20, 'x'));
+  struct Case {
+    const char* name;
+    const char* gateway;
+    std::string body;
+    bool listen;
+    bool closeMidBody;
+    bool delivered;
+  } cases[] = {
+      {"sent", "localhost", body_, true, false, true},
+      {"unresolvable relay", "relay.invalid", body_, false, false, false},
+      {"refused connection", "localhost", body_, false, false, false},
+      {"body gone", "localhost", dir_.path() + "/gone.txt", true, false, false},
+      {"write fails", "localhost", bigBody, true, true, false},
+  };
+  ReplyBounds bounds;
+  bounds.greeting = bounds.command = bounds.dataStart = bounds.send = bounds.endOfData = bounds.quit =
+      Milliseconds(300);
+  for (const Case& c : cases) {
+    Settings = MailSettings();
+    Settings.MailFrom.Assign("sender@example.com");
+    Settings.MailTo.Assign("rcpt@example.com");
+    Settings.Subject.Assign("fd");
+    Settings.Gateway.Assign(c.gateway);
+    Settings.Helo.Assign("client.example.com");
+    Settings.InputFile.Assign(c.body);
+    int before = OpenDescriptors();
+    bool delivered;
+    if (c.listen) {
+      ScriptedRelay relay = c.closeMidBody ? ScriptedRelay(AcceptingScript(), DataFault{1 << 20, Hangup()}, 2000)
+                                           : ScriptedRelay(AcceptingScript(), 2000);
+      delivered = SendMail(bounds);
+      relay.Received();
+    } else {
+      delivered = SendMail(bounds);
+    }
+    EXPECT_EQ(delivered, c.delivered) << c.name;
+    EXPECT_EQ(OpenDescriptors(), before) << c.name;
+  }
+  SetConsoleSink(previous);
+}
 
 }  // namespace

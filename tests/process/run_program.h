@@ -12,6 +12,7 @@ struct ProgramRun {
 };
 
 /// Runs RyMail with the arguments (after the program name) and exactly the
-/// given environment entries; kills it after timeoutSeconds.
+/// given environment entries; kills it after timeoutSeconds. With
+/// RYMAIL_VALGRIND=1 in the test's environment, it runs under memcheck.
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                       int timeoutSeconds = 60, const std::string& standardInput = "");
