@@ -20,6 +20,8 @@
 //   after QUIT              S     S     S      S        S      S      S
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,13 +98,21 @@ RelayStep FaultStep(Fault fault, const RelayStep& proper, bool insideData) {
 
 class FaultMatrix : public ProcessTest, public ::testing::WithParamInterface<Point> {
  protected:
-  // Runs the delivery in a child; returns its exit status (-1: killed) and how long it took.
-  int DeliverInChild(const std::string& console, const std::string& body, const std::string& recipients,
-                     const std::string& debug, std::chrono::steady_clock::duration& took) {
-    auto begun = std::chrono::steady_clock::now();
+  // Runs the delivery in a child against the relay that startRelay makes;
+  // returns its exit status (-1: killed) and how long the delivery took. The
+  // child is forked before the relay's thread exists (a thread holding a lock
+  // at the fork would leave the child stuck) and waits until the relay listens.
+  int DeliverInChild(const std::function<std::unique_ptr<ScriptedRelay>()>& startRelay, const std::string& console,
+                     const std::string& body, const std::string& recipients, const std::string& debug,
+                     std::chrono::steady_clock::duration& took) {
+    int go[2];
+    if (::pipe(go) != 0) return -1;
     pid_t child = ::fork();
     if (child == 0) {
       ::alarm(60);  // a hang ends here, and the cell fails
+      ::close(go[1]);
+      char ready;
+      if (::read(go[0], &ready, 1) != 1) ::_exit(2);
       static std::string consolePath;
       consolePath = console;
       SetConsoleSink([](const char* data, std::size_t length) {
@@ -128,6 +138,11 @@ class FaultMatrix : public ProcessTest, public ::testing::WithParamInterface<Poi
           Milliseconds(300);
       ::_exit(FinishRun(SendMail(bounds)));
     }
+    ::close(go[0]);
+    std::unique_ptr<ScriptedRelay> relay = startRelay();
+    auto begun = std::chrono::steady_clock::now();
+    [[maybe_unused]] ssize_t told = ::write(go[1], "g", 1);
+    ::close(go[1]);
     int status = 0;
     ::waitpid(child, &status, 0);
     took = std::chrono::steady_clock::now() - begun;
@@ -146,16 +161,14 @@ TEST_P(FaultMatrix, EveryFaultEndsAsItShould) {
     std::vector<RelayStep> script = TwoRecipientScript();
     std::string console = dir_.path() + "/console-" + std::to_string(f);
     std::string debug = dir_.path() + "/debug-" + std::to_string(f);
-    int status;
     std::chrono::steady_clock::duration took;
-    if (point.step >= 0) {
-      script[point.step] = FaultStep(static_cast<Fault>(f), script[point.step], false);
-      ScriptedRelay relay(script, 2000);
-      status = DeliverInChild(console, body, recipients, debug, took);
-    } else {
-      ScriptedRelay relay(script, DataFault{point.dataBytes, FaultStep(static_cast<Fault>(f), {}, true)}, 2000);
-      status = DeliverInChild(console, body, recipients, debug, took);
-    }
+    if (point.step >= 0) script[point.step] = FaultStep(static_cast<Fault>(f), script[point.step], false);
+    auto startRelay = [&]() {
+      if (point.step >= 0) return std::make_unique<ScriptedRelay>(script, 2000);
+      DataFault fault{point.dataBytes, FaultStep(static_cast<Fault>(f), {}, true)};
+      return std::make_unique<ScriptedRelay>(script, fault, 2000);
+    };
+    int status = DeliverInChild(startRelay, console, body, recipients, debug, took);
     // Not a timing test: a generous ceiling that only a missing bound would reach.
     EXPECT_LT(took, std::chrono::seconds(20));
 
