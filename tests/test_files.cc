@@ -1,14 +1,19 @@
 #include "test_files.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "rymail-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("rymail-test-" + std::to_string(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+  }
 }
 
 TempDir::~TempDir() {

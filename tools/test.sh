@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs every test: first under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then as released, with
-# the real relays. Prints the real-relay report at the end.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then as released (with
+# memcheck and the real relays), then the Windows build under wine. Prints
+# the real-relay report at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,5 +13,6 @@ for preset in sanitize default; do
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 done
+tools/test-windows.sh
 echo "=== Real relays"
 cat build/default/relay-report.txt

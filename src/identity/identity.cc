@@ -16,7 +16,7 @@ namespace {
 std::string UniquePart() {
   std::random_device source;
   char part[32];
-  FormatText(part, sizeof part, ".%lu.%08x", platform::CurrentProcessId() % 10000000000UL,
+  FormatText(part, sizeof part, ".%lu.%08x", platform::CurrentProcessId(),
              static_cast<unsigned>(source()));
   return part;
 }

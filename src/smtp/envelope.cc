@@ -25,8 +25,8 @@ bool SendRecipientFile(Connection& connection) {
     if (read.length == 0) return true;
     std::string_view recipient(line, read.lineEnd ? read.length - 1 : read.length);
     if (recipient.size() > kMaxRecipientLength) {
-      FormatText(problem, sizeof problem, "Line %lu of the MailToInputFile is longer than %zu characters", number,
-                 kMaxRecipientLength);
+      FormatText(problem, sizeof problem, "Line %lu of the MailToInputFile is longer than %lu characters", number,
+                 static_cast<unsigned long>(kMaxRecipientLength));
       return AbortDelivery(connection, problem);
     }
     if (recipient.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) {

@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace {
 
 std::vector<char*> PointersTo(std::vector<std::string>& texts) {
@@ -18,12 +20,50 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
   return pointers;
 }
 
+// Runs a command with the test's own environment, all its standard streams
+// on /dev/null (so nothing it leaves running holds a test's pipes), and waits.
+void RunQuietly(std::vector<std::string> command) {
+  std::vector<char*> pointers = PointersTo(command);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd = 0; fd <= 2; ++fd) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  pid_t child = -1;
+  if (::posix_spawn(&child, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
+    ::waitpid(child, nullptr, 0);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+// Wine makes its sockets in the wineserver, so the server must live in this
+// process's network namespace; a persistent one also spares every run the
+// seconds a passing server holds the output pipe.
+void StartWineServerHere() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  RunQuietly({"/usr/lib/wine/wineserver", "-k"});
+  RunQuietly({"/usr/lib/wine/wineserver", "-p"});
+  // The first program starts wine's own services; they must not inherit a test's pipes.
+  RunQuietly({"/usr/lib/wine/wine64", "wineboot"});
+  std::atexit([] { RunQuietly({"/usr/lib/wine/wineserver", "-k"}); });
+}
+
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                       int timeoutSeconds, const std::string& standardInput) {
   ProgramRun run;
   std::vector<std::string> argv{RYMAIL_BINARY};
+  std::vector<std::string> envp = environment;
+  // RYMAIL_WINDOWS_PROGRAM names RyMail.exe: the same tests then run it under
+  // wine, which needs its own variables passed through.
+  if (const char* windows = std::getenv("RYMAIL_WINDOWS_PROGRAM"); windows && *windows) {
+    StartWineServerHere();
+    argv = {"/usr/lib/wine/wine64", windows};
+    for (const char* name : {"WINEPREFIX", "WINEDEBUG", "HOME"}) {
+      if (const char* value = std::getenv(name)) envp.push_back(std::string(name) + "=" + value);
+    }
+  }
   // Under RYMAIL_VALGRIND=1 every run goes through memcheck: an error or a
   // definite leak shows on standard error, which the tests expect empty.
   if (const char* valgrind = std::getenv("RYMAIL_VALGRIND"); valgrind && std::string(valgrind) == "1") {
@@ -32,7 +72,6 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
     timeoutSeconds *= 4;
   }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> envp = environment;
   std::vector<char*> argvPointers = PointersTo(argv);
   std::vector<char*> envPointers = PointersTo(envp);
 

@@ -1,0 +1,75 @@
+#include "platform/file.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+FileHandle FromHandle(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(handle);
+}
+
+bool WriteAll(HANDLE handle, const char* data, std::size_t length) {
+  while (length > 0) {
+    DWORD piece = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    DWORD written = 0;
+    if (!::WriteFile(handle, data, piece, &written, nullptr) || written == 0) return false;
+    data += written;
+    length -= written;
+  }
+  return true;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+FileHandle OpenForReading(const char* path) {
+  // Directories do not open without FILE_FLAG_BACKUP_SEMANTICS: they are refused here.
+  HANDLE handle = ::CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return FromHandle(handle);
+}
+
+bool IsSameFile(const char* a, const char* b) {
+  HANDLE first = ::CreateFileA(a, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE second = ::CreateFileA(b, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION one, two;
+  bool same = first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE &&
+              ::GetFileInformationByHandle(first, &one) && ::GetFileInformationByHandle(second, &two) &&
+              one.dwVolumeSerialNumber == two.dwVolumeSerialNumber && one.nFileIndexHigh == two.nFileIndexHigh &&
+              one.nFileIndexLow == two.nFileIndexLow;
+  if (first != INVALID_HANDLE_VALUE) ::CloseHandle(first);
+  if (second != INVALID_HANDLE_VALUE) ::CloseHandle(second);
+  return same;
+}
+
+FileHandle CreateOrTruncate(const char* path) {
+  return FromHandle(
+      ::CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle OpenForAppend(const char* path) {
+  return FromHandle(
+      ::CreateFileA(path, FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::ptrdiff_t ReadFile(FileHandle file, char* buffer, std::size_t capacity) {
+  DWORD piece = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+  DWORD got = 0;
+  if (::ReadFile(ToHandle(file), buffer, piece, &got, nullptr)) return static_cast<std::ptrdiff_t>(got);
+  // A pipe whose writer has gone has simply ended.
+  return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+}
+
+bool WriteFile(FileHandle file, const char* data, std::size_t length) { return WriteAll(ToHandle(file), data, length); }
+
+void CloseFile(FileHandle file) { ::CloseHandle(ToHandle(file)); }
+
+bool WriteStandardOutput(const char* data, std::size_t length) {
+  // The handle takes bytes as they are: the translation to CR LF is already done.
+  return WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), data, length);
+}
+
+}  // namespace platform

@@ -1,0 +1,107 @@
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+
+namespace platform {
+namespace {
+
+SOCKET ToSocket(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+// Waits until the socket is readable or writable; kTimedOut when the wait runs out.
+IoStatus WaitFor(SocketHandle socket, bool forWriting, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(ToSocket(socket), &set);
+  timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  int ready = ::select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr, &limit);
+  if (ready > 0) return IoStatus::kDone;
+  return ready == 0 ? IoStatus::kTimedOut : IoStatus::kFailed;
+}
+
+}  // namespace
+
+void StartSockets() {
+  WSADATA data;
+  ::WSAStartup(MAKEWORD(2, 0), &data);
+}
+
+void CleanupSockets() { ::WSACleanup(); }
+
+SocketHandle CreateStreamSocket() {
+  SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
+  return socket == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(socket);
+}
+
+int LastSocketError() { return ::WSAGetLastError(); }
+
+bool ResolveHost(const char* name, HostEntry& entry) {
+  const hostent* host = ::gethostbyname(name);
+  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) return false;
+  if (host->h_length <= 0 || static_cast<std::size_t>(host->h_length) > kHostAddressCapacity) return false;
+  entry = HostEntry();
+  const char* official = host->h_name ? host->h_name : "";
+  std::size_t length = ::strnlen(official, kHostNameCapacity - 1);
+  std::memcpy(entry.officialName, official, length);
+  entry.officialName[length] = '\0';
+  entry.family = host->h_addrtype;
+  entry.addressLength = static_cast<std::size_t>(host->h_length);
+  std::memcpy(entry.address, host->h_addr_list[0], entry.addressLength);
+  return true;
+}
+
+bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
+  const servent* entry = ::getservbyname(service, protocol);
+  if (entry == nullptr) return false;
+  port = static_cast<std::uint16_t>(entry->s_port);
+  return true;
+}
+
+bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port) {
+  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) return false;
+  sockaddr_in address;
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_port = port;
+  std::memcpy(&address.sin_addr, host.address, host.addressLength);
+  if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  BOOL on = TRUE;
+  ::setsockopt(ToSocket(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  // Every wait is bounded by select: the socket itself never blocks.
+  u_long nonBlocking = 1;
+  ::ioctlsocket(ToSocket(socket), FIONBIO, &nonBlocking);
+  return true;
+}
+
+IoResult ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity, int timeoutMs) {
+  IoStatus ready = WaitFor(socket, false, timeoutMs);
+  if (ready != IoStatus::kDone) return {ready, 0};
+  int length = capacity > 0x7fffffff ? 0x7fffffff : static_cast<int>(capacity);
+  int got = ::recv(ToSocket(socket), buffer, length, 0);
+  if (got > 0) return {IoStatus::kDone, static_cast<std::size_t>(got)};
+  if (got == 0) return {IoStatus::kClosed, 0};
+  int error = ::WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) return {IoStatus::kDone, 0};
+  return {error == WSAECONNRESET ? IoStatus::kClosed : IoStatus::kFailed, 0};
+}
+
+IoResult SendSome(SocketHandle socket, const char* data, std::size_t length, int timeoutMs) {
+  int chunk = length > 0x7fffffff ? 0x7fffffff : static_cast<int>(length);
+  for (bool waited = false;;) {
+    int sent = ::send(ToSocket(socket), data, chunk, 0);
+    if (sent >= 0) return {IoStatus::kDone, static_cast<std::size_t>(sent)};
+    if (::WSAGetLastError() != WSAEWOULDBLOCK) return {IoStatus::kFailed, 0};
+    if (waited) return {IoStatus::kDone, 0};  // the caller tries again within its bound
+    IoStatus ready = WaitFor(socket, true, timeoutMs);
+    if (ready != IoStatus::kDone) return {ready, 0};
+    waited = true;
+  }
+}
+
+void ShutdownSocket(SocketHandle socket) { ::shutdown(ToSocket(socket), SD_BOTH); }
+
+void CloseSocket(SocketHandle socket) { ::closesocket(ToSocket(socket)); }
+
+}  // namespace platform
