@@ -3,7 +3,7 @@
 # the toolchain, GoogleTest, the services table, and the real relays the
 # tests start themselves (Postfix, aiosmtpd). Nothing is left running.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev netbase valgrind python3 python3-aiosmtpd postfix)
+packages=(cmake make g++ libgtest-dev netbase valgrind python3 python3-aiosmtpd postfix dpkg-dev unzip man-db mandoc)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -14,5 +14,8 @@ for preset in sanitize default; do
   ctest --preset "$preset" -j"$jobs"
 done
 tools/test-windows.sh
+echo "=== Packages"
+mandoc -T lint -W warning doc/RyMail.1
+tools/package.sh
 echo "=== Real relays"
 cat build/default/relay-report.txt
