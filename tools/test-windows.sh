@@ -22,6 +22,8 @@ cmake --build --preset windows -j"$(nproc)"
 mkdir -p "$WINEPREFIX"
 [ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot --init >/dev/null 2>&1
 # A persistent server: without it every run holds its output pipe for seconds.
+# (wineboot may have left a passing one: end it first.)
+/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -p  # for the unit tests; the process tests start their own
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
