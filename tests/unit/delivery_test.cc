@@ -64,6 +64,13 @@ class DeliverySteps : public ::testing::Test {
     Settings.InputFile.Assign(dir_.Write("body.txt", "body\n"));
     relay_.replies = {"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"};
   }
+  // The bytes of a delivery that the relay accepts, from a copy of the relay.
+  std::string AcceptedWire() {
+    InMemoryRelay accepting = relay_;
+    Connection connection(accepting.Ops(), ShortBounds());
+    return DeliverMessage(connection) ? accepting.received : std::string();
+  }
+
   CleanRun run_;
   TempDir dir_;
   InMemoryRelay relay_;
@@ -86,13 +93,8 @@ TEST_F(DeliverySteps, RecipientFileGoneAtDelivery) {
 }
 
 TEST_F(DeliverySteps, SendFailuresNameTheirStep) {
-  std::string wire;
-  {
-    InMemoryRelay accepting = relay_;
-    Connection connection(accepting.Ops(), ShortBounds());
-    ASSERT_TRUE(DeliverMessage(connection));
-    wire = accepting.received;
-  }
+  std::string wire = AcceptedWire();
+  ASSERT_NE(wire, "");
   struct Case {
     std::size_t failAt;  // the first byte that cannot be sent
     const char* message;
@@ -124,13 +126,8 @@ TEST_F(DeliverySteps, SendFailuresNameTheirStep) {
 
 // Header lines go out together, yet the log reads as if each went out alone.
 TEST_F(DeliverySteps, BatchedHeadersLogTheirStepsInOrder) {
-  std::string wire;
-  {
-    InMemoryRelay accepting = relay_;
-    Connection connection(accepting.Ops(), ShortBounds());
-    ASSERT_TRUE(DeliverMessage(connection));
-    wire = accepting.received;
-  }
+  std::string wire = AcceptedWire();
+  ASSERT_NE(wire, "");
   Settings.DebugEnabled = true;
   relay_.failSendAfter = wire.find("From:") + 2;
   Connection connection(relay_.Ops(), ShortBounds());

@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include "platform/shared.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -39,17 +41,8 @@ int LastSocketError() { return ::WSAGetLastError(); }
 
 bool ResolveHost(const char* name, HostEntry& entry) {
   const hostent* host = ::gethostbyname(name);
-  if (host == nullptr || host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) return false;
-  if (host->h_length <= 0 || static_cast<std::size_t>(host->h_length) > kHostAddressCapacity) return false;
-  entry = HostEntry();
-  const char* official = host->h_name ? host->h_name : "";
-  std::size_t length = ::strnlen(official, kHostNameCapacity - 1);
-  std::memcpy(entry.officialName, official, length);
-  entry.officialName[length] = '\0';
-  entry.family = host->h_addrtype;
-  entry.addressLength = static_cast<std::size_t>(host->h_length);
-  std::memcpy(entry.address, host->h_addr_list[0], entry.addressLength);
-  return true;
+  if (host == nullptr || host->h_addr_list == nullptr) return false;
+  return FillHostEntry(host->h_name, host->h_addrtype, host->h_addr_list[0], host->h_length, entry);
 }
 
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
