@@ -95,6 +95,16 @@ class Bench:
         return float(took), int(peak)
 
 
+def interleaved(bench, clients, runs):
+    """Runs every client once per round, so that drift in the machine's speed
+    falls on all of them alike. Returns {client: [(seconds, peak KiB)]}."""
+    results = {name: [] for name in clients}
+    for _ in range(runs):
+        for name, (command, stdin) in clients.items():
+            results[name].append(bench.run_once(command, stdin))
+    return results
+
+
 def summary(values, scale=1.0, digits=1):
     v = [x * scale for x in values]
     fmt = "%%.%df" % digits
@@ -123,16 +133,15 @@ def main():
             f.writelines("user%05d@example.com\n" % i for i in range(10000))
         empty = make_body(os.path.join(work, "empty.txt"), 0)
 
-        for name, (command, stdin) in bench.clients(small).items():
-            times = [bench.run_once(command, stdin)[0] for _ in range(args.runs_1k)]
-            rows.append(("1 KB message", name, "ms/message", summary(times, 1000, 2)))
-        for name, (command, stdin) in bench.clients(large).items():
-            runs = [bench.run_once(command, stdin) for _ in range(args.runs_big)]
+        small_clients = bench.clients(small)
+        small_clients["raw+lookups"] = (small_clients["raw client"][0] + ["lookups"], None)
+        for name, runs in interleaved(bench, small_clients, args.runs_1k).items():
+            rows.append(("1 KB message", name, "ms/message", summary([t for t, _ in runs], 1000, 2)))
+        for name, runs in interleaved(bench, bench.clients(large), args.runs_big).items():
             rows.append(("100 MB body", name, "MB/s", summary([100 / t for t, _ in runs])))
             rows.append(("100 MB body", name, "peak RSS MB", summary([r / 1024 for _, r in runs])))
-        for name, (command, stdin) in bench.clients(empty, recipients).items():
-            times = [bench.run_once(command, stdin)[0] for _ in range(args.runs_big)]
-            rows.append(("10,000 recipients", name, "ms", summary(times, 1000)))
+        for name, runs in interleaved(bench, bench.clients(empty, recipients), args.runs_big).items():
+            rows.append(("10,000 recipients", name, "ms", summary([t for t, _ in runs], 1000)))
         sizes = [("1 MB", 1000 * 1000)] + ([("1 GB", 1000 * 1000 * 1000)] if args.with_1g else [])
         for label, size in sizes:
             body = make_body(os.path.join(work, "mem.txt"), size)
