@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   TempDir dir;
   std::string body = dir.Write("body.txt",
                                "Hello from RyMail.\n"
-                               ". A line that starts with a dot arrives unchanged.\n"
+                               ". A line that starts with a dot: sent doubled, the relay removes one.\n"
                                "Bye.\n");
   std::vector<std::string> arguments{"-f", "sender@example.com", "-t",  "rcpt@example.com", "-g", "localhost",
                                      "-h", "client.example.com", "-s", "RyMail demonstration", "-i", body};
