@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what building and testing RyMail needs:
-# the toolchain, GoogleTest, the services table, and the real relays the
-# tests start themselves (Postfix, aiosmtpd). Nothing is left running.
+# the toolchain, GoogleTest, the services table, valgrind, the real relays the
+# tests start themselves (Postfix, aiosmtpd) and the packaging tools. Nothing
+# is left running. With arguments, it installs those packages instead.
+#   tools/install-deps.sh [package...]
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev netbase valgrind python3 python3-aiosmtpd postfix dpkg-dev unzip man-db mandoc)
+[ $# -gt 0 ] && packages=("$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

@@ -5,16 +5,7 @@
 # Needs the Linux build (tools/test.sh builds it first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-missing=()
-for package in g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+tools/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64
 wine=/usr/lib/wine/wine64
 export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all
 cmake --preset windows >/dev/null
