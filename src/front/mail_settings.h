@@ -38,7 +38,6 @@ class TextField {
   void AssignTruncated(std::string_view value) {
     Store(value.substr(0, value.size() < kMaxLength ? value.size() : kMaxLength));
   }
-  void Clear() { text_[0] = '\0'; }
 
  private:
   void Store(std::string_view value) {

@@ -73,11 +73,6 @@ std::string ScriptedRelay::Received() {
   return received_;
 }
 
-bool ScriptedRelay::Connected() {
-  if (thread_.joinable()) thread_.join();
-  return connected_;
-}
-
 bool ScriptedRelay::SendStep(int fd, const RelayStep& step) {
   for (std::size_t i = 0; i < step.pieces.size(); ++i) {
     if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
@@ -91,7 +86,6 @@ void ScriptedRelay::Serve() {
   if (::poll(&waiting, 1, idleTimeoutMs_) <= 0) return;
   int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return;
-  connected_ = true;
 
   std::size_t next = 0;         // the next step of the script
   std::size_t unitStart = 0;    // where the command or DATA text being read began

@@ -43,8 +43,6 @@ class ScriptedRelay {
   bool Listening() const { return listener_ >= 0; }
   /// Waits for the connection to end and returns every byte received.
   std::string Received();
-  /// Whether a client connected at all.
-  bool Connected();
 
  private:
   void Serve();
@@ -56,6 +54,5 @@ class ScriptedRelay {
   int idleTimeoutMs_;
   int listener_ = -1;
   std::string received_;
-  bool connected_ = false;
   std::thread thread_;
 };
