@@ -144,7 +144,11 @@ TEST_F(HostileInput, ThousandsOfArguments) {
   ScriptedRelay relay(AcceptingScript());
   std::vector<std::string> arguments;
   // 4,000 arguments; they fit a Windows command line too.
-  for (int i = 0; i < 2000; ++i) arguments.insert(arguments.end(), {"-s", "s" + std::to_string(i)});
+  for (int i = 0; i < 2000; ++i) {
+    arguments.emplace_back("-s");
+    arguments.emplace_back("s");
+    arguments.back() += std::to_string(i);
+  }
   std::vector<std::string> mail = MailArguments();
   arguments.insert(arguments.end(), mail.begin(), mail.end());
   ProgramRun run = RunProgram(arguments, Environment());
