@@ -40,12 +40,13 @@ TEST_F(HostileInput, BodyFromStandardInput) {
 }
 
 TEST_F(HostileInput, UnreadableFiles) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
   std::string locked = dir_.Write("locked.txt", "secret\n");
   ::chmod(locked.c_str(), 0);
-  ProgramRun body = RunProgram({"-i", locked}, Environment());
+  RunOptions unprivileged;  // root would read it anyway
+  unprivileged.unprivileged = true;
+  ProgramRun body = RunProgram({"-i", locked}, Environment(), unprivileged);
   EXPECT_EQ(body.output, "\r\n-RyMail-FAIL, Failed to open input file\r\n\r\n");
-  ProgramRun list = RunProgram({"-l", locked}, Environment());
+  ProgramRun list = RunProgram({"-l", locked}, Environment(), unprivileged);
   EXPECT_EQ(list.output, "\r\n-RyMail-FAIL, Failed to open input file after -l\r\n\r\n");
 }
 

@@ -52,7 +52,17 @@ void StartWineServerHere() {
 
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                       int timeoutSeconds, const std::string& standardInput) {
+  RunOptions options;
+  options.timeoutSeconds = timeoutSeconds;
+  options.standardInput = standardInput;
+  return RunProgram(arguments, environment, options);
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                      const RunOptions& options) {
   ProgramRun run;
+  int timeoutSeconds = options.timeoutSeconds;
+  const std::string& standardInput = options.standardInput;
   std::vector<std::string> argv{RYMAIL_BINARY};
   std::vector<std::string> envp = environment;
   // RYMAIL_WINDOWS_PROGRAM names RyMail.exe: the same tests then run it under
@@ -71,6 +81,11 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
                                "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"});
     timeoutSeconds *= 4;
   }
+  if (options.unprivileged) {
+    // No capabilities, and none regained at exec: root's files are then closed to it too.
+    argv.insert(argv.begin(), {"/usr/bin/setpriv", "--securebits", "+noroot", "--inh-caps", "-all",
+                               "--bounding-set", "-all", "--"});
+  }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> argvPointers = PointersTo(argv);
   std::vector<char*> envPointers = PointersTo(envp);
@@ -79,22 +94,42 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 || ::pipe2(in, O_CLOEXEC) != 0) return run;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (!options.inheritStandardInput) posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  if (options.output == RunOptions::Output::kClosed) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  }
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  // The test process ignores SIGPIPE; the program must not inherit that.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t child = -1;
-  int spawned = ::posix_spawn(&child, argv[0].c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
+  int spawned =
+      ::posix_spawn(&child, argv[0].c_str(), &actions, &attributes, argvPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   ::close(out[1]);
   ::close(err[1]);
   ::close(in[0]);
+  // A reader that has gone: every write to standard output meets a broken pipe.
+  if (options.output == RunOptions::Output::kReaderGone) {
+    ::close(out[0]);
+    out[0] = -1;
+  }
   if (spawned == 0 && !standardInput.empty()) {
     std::signal(SIGPIPE, SIG_IGN);
     [[maybe_unused]] ssize_t ignored = ::write(in[1], standardInput.data(), standardInput.size());
   }
   ::close(in[1]);
   if (spawned != 0) {
-    ::close(out[0]);
+    if (out[0] >= 0) ::close(out[0]);
     ::close(err[0]);
     return run;
   }
@@ -102,7 +137,7 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   pollfd streams[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&run.output, &run.errors};
-  int open = 2;
+  int open = out[0] >= 0 ? 2 : 1;
   while (open > 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -130,5 +165,6 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
   int waitStatus = 0;
   ::waitpid(child, &waitStatus, 0);
   if (WIFEXITED(waitStatus)) run.status = WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) run.signal = WTERMSIG(waitStatus);
   return run;
 }
