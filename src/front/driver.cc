@@ -13,6 +13,7 @@
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
+#include "platform/process.h"
 #include "smtp/send_mail.h"
 
 namespace {
@@ -25,6 +26,7 @@ namespace {
 }  // namespace
 
 int RunRyMail(int argc, const char* const* argv) {
+  platform::PrepareProcess();
   StartTime = platform::CurrentTime();
   if (argc < 2 || std::strcmp(argv[1], "-H") == 0) {
     ShowHelp();

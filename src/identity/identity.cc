@@ -23,6 +23,14 @@ std::string UniquePart() {
 
 }  // namespace
 
+std::string WithoutLineBreaks(std::string_view text) {
+  std::string kept(text);
+  for (char& c : kept) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return kept;
+}
+
 void BuildMessageIdBase() {
   char time[kTimeTextCapacity];
   StartTimeText(time);
@@ -39,7 +47,7 @@ void AppendHostSuffix() {
   id += UniquePart();
   platform::HostEntry host;
   if (platform::ResolveHost("localhost", host)) {
-    id.append("@").append(host.officialName);
+    id.append("@").append(WithoutLineBreaks(host.officialName));
   } else {
     id.append("-NullHostName");
   }
@@ -54,9 +62,10 @@ std::string_view SystemKeyNameFor(const std::string_view* osValue) {
 
 void ReadOriginator(const platform::Environment& environment) {
   auto os = environment.Find("OS");
-  Settings.SystemKeyName.AssignTruncated(SystemKeyNameFor(os ? &*os : nullptr));
-  std::string owner = platform::ReadRegistrationValue(Settings.SystemKeyName.c_str(), "RegisteredOwner");
+  Settings.SystemKeyName.AssignTruncated(WithoutLineBreaks(SystemKeyNameFor(os ? &*os : nullptr)));
+  std::string owner =
+      WithoutLineBreaks(platform::ReadRegistrationValue(Settings.SystemKeyName.c_str(), "RegisteredOwner"));
   std::string organisation =
-      platform::ReadRegistrationValue(Settings.SystemKeyName.c_str(), "RegisteredOrganization");
+      WithoutLineBreaks(platform::ReadRegistrationValue(Settings.SystemKeyName.c_str(), "RegisteredOrganization"));
   Settings.Originator.AssignTruncated(owner + " of " + organisation);
 }

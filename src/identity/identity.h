@@ -2,9 +2,15 @@
 // the originator of the Received header.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/environment.h"
+
+/// The text with each CR and each LF turned into one blank. Texts that come
+/// from the system (registration values, "OS", the resolver's names) pass
+/// through it before they are stored, so none can break a line on the wire.
+std::string WithoutLineBreaks(std::string_view text);
 
 /// Writes the 24-character time base of Settings.MessageId from StartTime,
 /// e.g. "Sun-Dec-06-01:32:09-2026".
@@ -20,5 +26,6 @@ void AppendHostSuffix();
 std::string_view SystemKeyNameFor(const std::string_view* osValue);
 
 /// Sets Settings.SystemKeyName and Settings.Originator ("owner of
-/// organisation") from the registration values, each cut to fit.
+/// organisation") from the registration values, line breaks made blanks,
+/// each cut to fit.
 void ReadOriginator(const platform::Environment& environment);

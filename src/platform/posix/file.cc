@@ -23,24 +23,30 @@ bool WriteAll(int fd, const char* data, std::size_t length) {
   return true;
 }
 
-FileHandle OpenWith(const char* path, int flags) {
+// Opens without waiting: a FIFO with no process at its other end does not
+// hang the open (for reading it reads as empty; for writing the open fails).
+// The descriptor is then made blocking again for ordinary reads and writes.
+FileHandle OpenWithoutWaiting(const char* path, int flags) {
   int fd;
   do {
-    fd = ::open(path, flags | O_CLOEXEC, 0666);
+    fd = ::open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  return fd < 0 ? kNoFile : fd;
+  if (fd < 0) return kNoFile;
+  int status = ::fcntl(fd, F_GETFL);
+  if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return kNoFile;
+  }
+  return fd;
 }
 
 }  // namespace
 
 FileHandle OpenForReading(const char* path) {
-  // Not blocking on the open: a FIFO without a writer reads as empty instead of hanging.
-  FileHandle file = OpenWith(path, O_RDONLY | O_NONBLOCK);
+  FileHandle file = OpenWithoutWaiting(path, O_RDONLY);
   if (file == kNoFile) return kNoFile;
   struct stat status;
-  int flags = ::fcntl(ToFd(file), F_GETFL);
-  if (::fstat(ToFd(file), &status) != 0 || S_ISDIR(status.st_mode) || flags < 0 ||
-      ::fcntl(ToFd(file), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  if (::fstat(ToFd(file), &status) != 0 || S_ISDIR(status.st_mode)) {
     ::close(ToFd(file));
     return kNoFile;
   }
@@ -53,9 +59,9 @@ bool IsSameFile(const char* a, const char* b) {
          first.st_ino == second.st_ino;
 }
 
-FileHandle CreateOrTruncate(const char* path) { return OpenWith(path, O_WRONLY | O_CREAT | O_TRUNC); }
+FileHandle CreateOrTruncate(const char* path) { return OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_TRUNC); }
 
-FileHandle OpenForAppend(const char* path) { return OpenWith(path, O_WRONLY | O_CREAT | O_APPEND); }
+FileHandle OpenForAppend(const char* path) { return OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_APPEND); }
 
 std::ptrdiff_t ReadFile(FileHandle file, char* buffer, std::size_t capacity) {
   for (;;) {

@@ -69,7 +69,10 @@ void CloseFile(FileHandle file) { ::CloseHandle(ToHandle(file)); }
 
 bool WriteStandardOutput(const char* data, std::size_t length) {
   // The handle takes bytes as they are: the translation to CR LF is already done.
-  return WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), data, length);
+  // A caller may start the program without standard output: its text is then lost.
+  HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return false;
+  return WriteAll(output, data, length);
 }
 
 }  // namespace platform

@@ -1,0 +1,121 @@
+// The edges of the process: standard streams that are closed or broken, a
+// debug file that is a FIFO, and texts from the system that hold line breaks.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "process/process_fixture.h"
+
+namespace {
+
+using Output = RunOptions::Output;
+
+class ProcessBoundary : public ProcessTest {
+ protected:
+  // The whole wire of an accepted delivery made with MailArguments().
+  static std::string AcceptedWire() {
+    return EnvelopeAndHeaders() + "Hello,\r\nthis is the body.\r\n\r\n.\r\nQUIT\r\n";
+  }
+};
+
+TEST_F(ProcessBoundary, BrokenOrClosedStandardOutputNeverChangesTheDelivery) {
+  for (Output output : {Output::kReaderGone, Output::kClosed}) {
+    for (bool screen : {false, true}) {
+      SCOPED_TRACE(std::string(output == Output::kClosed ? "closed" : "reader gone") + (screen ? ", -d S" : ""));
+      ScriptedRelay relay(AcceptingScript());
+      std::vector<std::string> arguments = MailArguments();
+      if (screen) arguments.insert(arguments.end(), {"-d", "S"});
+      RunOptions options;
+      options.output = output;
+      ProgramRun run = RunProgram(arguments, Environment(), options);
+      EXPECT_EQ(run.signal, 0);
+      EXPECT_EQ(run.status, 0) << "the relay took the message: a caller must not send it again";
+      EXPECT_EQ(MaskVolatile(relay.Received()), AcceptedWire());
+    }
+  }
+}
+
+TEST_F(ProcessBoundary, ConsoleTextNeverReachesTheRelay) {
+  std::vector<RelayStep> script = AcceptingScript();
+  script[3] = Answer("550 5.1.1 No such user\r\n");
+  ScriptedRelay relay(script);
+  RunOptions options;
+  options.output = Output::kClosed;
+  ProgramRun run = RunProgram(MailArguments(), Environment(), options);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(relay.Received(), "HELO client.example.com\r\nMAIL FROM: sender@example.com\r\nRCPT TO: rcpt@example.com\r\n");
+}
+
+TEST_F(ProcessBoundary, DebugFileFifoNeverBlocks) {
+  std::string fifo = dir_.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    // No reader: the debug file cannot be made.
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), {"-d", fifo});
+    ProgramRun run = RunProgram(arguments, Environment(), 20);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "-RyMail-Info, Initializing Debug File [" + fifo + "]\r\n-RyMail-FAIL, Failed to open the debug file [" +
+                              fifo + "].\r\n");
+  }
+  // A reader that takes the first record and goes: the later records are dropped.
+  int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  std::string first;
+  std::thread readOnce([&] {
+    pollfd ready{reader, POLLIN, 0};
+    while (first.find('\n') == std::string::npos && ::poll(&ready, 1, 20000) > 0) {
+      char buffer[256];
+      ssize_t got = ::read(reader, buffer, sizeof buffer);
+      if (got <= 0) break;
+      first.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(reader);
+  });
+  ScriptedRelay relay(AcceptingScript());
+  std::vector<std::string> arguments = MailArguments();
+  arguments.insert(arguments.end(), {"-d", fifo});
+  ProgramRun run = RunProgram(arguments, Environment(), 20);
+  readOnce.join();
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(MaskVolatile(first.substr(0, 46)), "Initiated RyMail at <TIME>\r\n");
+  EXPECT_EQ(MaskVolatile(relay.Received()), AcceptedWire());
+}
+
+TEST_F(ProcessBoundary, DebugFileOnStandardError) {
+  ScriptedRelay relay(AcceptingScript());
+  std::vector<std::string> arguments = MailArguments();
+  arguments.insert(arguments.end(), {"-d", "/dev/stderr"});
+  ProgramRun run = RunProgram(arguments, Environment());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(MaskVolatile(run.errors.substr(0, 46)), "Initiated RyMail at <TIME>\r\n");
+  EXPECT_NE(run.errors.find("-RyMail-Info, EOF . OK\r\n"), std::string::npos);
+}
+
+TEST_F(ProcessBoundary, LineBreaksInTheOrganisationBecomeBlanks) {
+  struct Case {
+    std::string organisation;
+    std::string shown;
+  } cases[] = {
+      {"Acme\r\n.\r\nMAIL FROM:<smuggled@example.org>", "Acme  .  MAIL FROM:<smuggled@example.org>"},
+      {"Acme\nBcc: hidden@example.org", "Acme Bcc: hidden@example.org"},
+  };
+  for (const Case& c : cases) {
+    ScriptedRelay relay(AcceptingScript());
+    std::vector<std::string> environment{"TZ=UTC", "ORGANIZATION=" + c.organisation};
+    ProgramRun run = RunProgram(MailArguments(), environment);
+    EXPECT_EQ(run.status, 0);
+    std::string expected = AcceptedWire();
+    std::string line = ReceivedLine();
+    expected.replace(expected.find(line), line.size(),
+                     line.substr(0, line.size() - std::string("Example Org\r\n").size()) + c.shown + "\r\n");
+    EXPECT_EQ(MaskVolatile(relay.Received()), expected);
+  }
+}
+
+}  // namespace
