@@ -13,7 +13,14 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "Missing Debian packages: ${missing[*]}" >&2
+    echo "There is no sudo here: root must run tools/install-deps.sh once (it installs them with apt-get)." >&2
+    exit 1
+  fi
+  sudo="sudo"
+fi
 # Postfix is only a program for the tests here: no configuration, no service started.
 echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
 policy=/usr/sbin/policy-rc.d
