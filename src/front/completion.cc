@@ -1,6 +1,6 @@
 #include "front/completion.h"
 
-#include "front/console.h"
+#include "platform/console.h"
 #include "front/mail_settings.h"
 #include "front/options.h"
 #include "log/log.h"
@@ -92,14 +92,8 @@ std::string CompleteSettings(const platform::Environment& environment) {
 
   if (!s.DebugFile.IsSet()) {
     if (auto value = environment.Find("ryDebugFile")) {
-      s.DebugEnabled = true;
-      if (*value == "s" || *value == "S") {
-        ConsolePrint("-RyMail-Info, You're in SCREEN Debug Mode\n");
-      } else {
-        failure = StoreSetting(s.DebugFile, "DebugFile", *value, false);
-        if (!failure.empty()) return failure;
-        return StartDebugFile({s.InputFile.view(), s.MailToInputFile.view()});
-      }
+      failure = EnableDebugLog(*value, {s.InputFile.view(), s.MailToInputFile.view()});
+      if (!failure.empty()) return failure;
     }
   }
   return {};

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "front/completion.h"
-#include "front/console.h"
-#include "front/exit_status.h"
+#include "platform/console.h"
+#include "platform/exit_status.h"
 #include "front/help.h"
 #include "front/mail_settings.h"
 #include "front/options.h"

@@ -1,6 +1,6 @@
 #include "front/help.h"
 
-#include "front/console.h"
+#include "platform/console.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "front/console.h"
+#include "platform/console.h"
 #include "log/log.h"
 #include "platform/text_stream.h"
 
@@ -44,7 +44,8 @@ const Option* FindOption(const char* word) {
   return nullptr;
 }
 
-// The values of every "-i" and "-l" pair on the command line, wherever they stand.
+// The values of every "-i" and "-l" pair on the command line, wherever they
+// stand: a "-d" must not empty one that a later pair names.
 std::vector<std::string_view> InputFilesNamed(int argc, const char* const* argv) {
   std::vector<std::string_view> files;
   for (int word = 1; word + 1 < argc; word += 2) {
@@ -53,7 +54,8 @@ std::vector<std::string_view> InputFilesNamed(int argc, const char* const* argv)
   return files;
 }
 
-std::string ApplyOption(const Option& option, std::string_view value, int argc, const char* const* argv) {
+std::string ApplyOption(const Option& option, std::string_view value,
+                        const std::vector<std::string_view>& inputFiles) {
   Field& field = Settings.*option.field;
   switch (option.kind) {
     case ValueKind::kSingleLine:
@@ -68,13 +70,7 @@ std::string ApplyOption(const Option& option, std::string_view value, int argc, 
       return StoreSetting(field, option.name, value, false);
     }
     case ValueKind::kDebug:
-      Settings.DebugEnabled = true;
-      if (value == "S" || value == "s") {
-        ConsolePrint("-RyMail-Info, You're in SCREEN Debug Mode\n");
-        return {};
-      }
-      if (std::string failure = StoreSetting(field, option.name, value, false); !failure.empty()) return failure;
-      return StartDebugFile(InputFilesNamed(argc, argv));
+      return EnableDebugLog(value, inputFiles);
   }
   return {};
 }
@@ -100,12 +96,25 @@ std::string StoreSetting(Field& field, std::string_view name, std::string_view v
   return {};
 }
 
+std::string EnableDebugLog(std::string_view value, const std::vector<std::string_view>& inputFiles) {
+  Settings.DebugEnabled = true;
+  if (value == "S" || value == "s") {
+    ConsolePrint("-RyMail-Info, You're in SCREEN Debug Mode\n");
+    return {};
+  }
+  if (std::string failure = StoreSetting(Settings.DebugFile, "DebugFile", value, false); !failure.empty()) {
+    return failure;
+  }
+  return StartDebugFile(inputFiles);
+}
+
 std::string ParseOptions(int argc, const char* const* argv) {
+  const std::vector<std::string_view> inputFiles = InputFilesNamed(argc, argv);
   for (int word = 1; word < argc; word += 2) {
     const Option* option = FindOption(argv[word]);
     if (option == nullptr) return std::string("\n-RyMail-FAIL, Don't understand [").append(argv[word]).append("]\n\n");
     if (word + 1 >= argc) return option->missing;
-    if (std::string failure = ApplyOption(*option, argv[word + 1], argc, argv); !failure.empty()) return failure;
+    if (std::string failure = ApplyOption(*option, argv[word + 1], inputFiles); !failure.empty()) return failure;
   }
   return {};
 }

@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "front/fixed_text.h"
+#include "platform/fixed_text.h"
 #include "front/mail_settings.h"
 #include "log/time_text.h"
 #include "platform/process.h"
@@ -16,7 +16,8 @@ namespace {
 std::string UniquePart() {
   std::random_device source;
   char part[32];
-  FormatText(part, sizeof part, ".%lu.%08x", platform::CurrentProcessId(),
+  static_assert(sizeof part > sizeof ".." + 20 + 8, "a 64-bit process id and 8 hex digits always fit");
+  (void)FormatText(part, sizeof part, ".%lu.%08x", platform::CurrentProcessId(),
              static_cast<unsigned>(source()));
   return part;
 }

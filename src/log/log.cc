@@ -1,6 +1,6 @@
 #include "log/log.h"
 
-#include "front/console.h"
+#include "platform/console.h"
 #include "front/mail_settings.h"
 #include "log/time_text.h"
 #include "platform/file.h"

@@ -18,8 +18,10 @@ struct LocalTime {
   int second = 0;
 };
 
+/// The current calendar time; cannot fail (a clock that cannot be read gives -1).
 CalendarTime CurrentTime();
-/// Breaks the time down in the process's time zone (TZ).
+/// Breaks the time down in the process's time zone (TZ); a time the system
+/// cannot break down gives the epoch's fields.
 LocalTime ToLocalTime(CalendarTime time);
 
 }  // namespace platform

@@ -16,13 +16,17 @@ FileHandle OpenForReading(const char* path);
 /// Whether both paths name one existing file.
 bool IsSameFile(const char* a, const char* b);
 /// Creates the file, or empties it when it exists; kNoFile on failure.
+/// Opening never waits: a FIFO without a reader is a failure.
 FileHandle CreateOrTruncate(const char* path);
-/// Opens an existing or new file so that every write goes to its end.
+/// Opens an existing or new file so that every write goes to its end;
+/// kNoFile on failure. Opening never waits, as for CreateOrTruncate.
 FileHandle OpenForAppend(const char* path);
 /// Reads up to capacity bytes; 0 at end of file, -1 on error.
 std::ptrdiff_t ReadFile(FileHandle file, char* buffer, std::size_t capacity);
 /// Writes all bytes; false when any could not be written.
 bool WriteFile(FileHandle file, const char* data, std::size_t length);
+/// Closes the file. A failure to close is not reported: every write was
+/// already checked, and nothing is buffered.
 void CloseFile(FileHandle file);
 
 /// Writes all bytes to standard output; false on failure.

@@ -29,7 +29,7 @@ ConnectionOps SocketOps(platform::SocketHandle socket) {
 }
 
 Connection::Connection(ConnectionOps ops, ReplyBounds bounds)
-    : ops_(std::move(ops)), bounds_(bounds), buffer_(new char[kReplyCapacity]) {}
+    : ops_(std::move(ops)), bounds_(bounds), replyBuffer_(new char[kReplyBufferCapacity]) {}
 
 Connection::~Connection() { Close(); }
 
@@ -55,24 +55,24 @@ bool Connection::Send(std::string_view data, Milliseconds bound, std::size_t* se
 
 Reply Connection::ReadReply(Milliseconds bound) {
   if (delivered_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + delivered_, used_ - delivered_);
+    std::memmove(replyBuffer_.get(), replyBuffer_.get() + delivered_, used_ - delivered_);
     used_ -= delivered_;
     delivered_ = 0;
     scanner_.Reset();
   }
   Clock::time_point deadline = Clock::now() + bound;
   for (;;) {
-    std::size_t length = scanner_.Scan(buffer_.get(), used_);
+    std::size_t length = scanner_.Scan(replyBuffer_.get(), used_);
     if (length > 0) {
       delivered_ = length;
-      return {ReplyStatus::kComplete, std::string_view(buffer_.get(), length)};
+      return {ReplyStatus::kComplete, std::string_view(replyBuffer_.get(), length)};
     }
-    std::string_view partial(buffer_.get(), used_);
-    if (used_ == kReplyCapacity) return {ReplyStatus::kTooLong, partial};
+    std::string_view partial(replyBuffer_.get(), used_);
+    if (used_ == kReplyBufferCapacity) return {ReplyStatus::kTooLong, partial};
     if (!open_) return {ReplyStatus::kClosed, partial};
     int remaining = RemainingMs(deadline);
     if (remaining == 0) return {ReplyStatus::kTimedOut, partial};
-    platform::IoResult result = ops_.receive(buffer_.get() + used_, kReplyCapacity - used_, remaining);
+    platform::IoResult result = ops_.receive(replyBuffer_.get() + used_, kReplyBufferCapacity - used_, remaining);
     switch (result.status) {
       case platform::IoStatus::kDone:
         used_ += result.count;

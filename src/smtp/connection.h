@@ -64,7 +64,7 @@ class Connection {
  private:
   ConnectionOps ops_;
   ReplyBounds bounds_;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> replyBuffer_;  // the ReplyBuffer
   std::size_t used_ = 0;       // bytes received and not yet handed out
   std::size_t delivered_ = 0;  // length of the reply last handed out
   ReplyScanner scanner_;

@@ -1,4 +1,4 @@
-#include "front/fixed_text.h"
+#include "platform/fixed_text.h"
 #include "front/mail_settings.h"
 #include "log/log.h"
 #include "platform/text_stream.h"
@@ -10,6 +10,12 @@ namespace {
 /// A recipient line holds at most this many characters besides its LF.
 constexpr std::size_t kMaxRecipientLength = 254;
 
+// Every command and log text here is a short text and one field or recipient line: it always fits.
+static_assert(kCommandBufferCapacity > sizeof "MAIL FROM: \r\n" + kFieldCapacity);
+static_assert(kCommandBufferCapacity > sizeof "RCPT TO: \r\n" + kMaxRecipientLength);
+static_assert(kLineBufferCapacity > sizeof "Sending MAIL FROM: \r\n" + kFieldCapacity);
+static_assert(kLineBufferCapacity > sizeof "Line  of the MailToInputFile is longer than  characters" + 2 * 20);
+
 // Sends one RCPT TO for each line of the recipient file.
 bool SendRecipientFile(Connection& connection) {
   platform::TextFileReader reader;
@@ -17,25 +23,25 @@ bool SendRecipientFile(Connection& connection) {
     return AbortDelivery(connection, "Failed to open the MailToInputFile for reading");
   }
   char line[kMaxRecipientLength + 2];
-  char command[kCommandCapacity];
-  char problem[kLineCapacity];
+  char CommandBuffer[kCommandBufferCapacity];
+  char LineBuffer[kLineBufferCapacity];
   for (unsigned long number = 1;; ++number) {
     platform::TextFileReader::Line read = reader.ReadLine(line, sizeof line);
     if (read.failed) return AbortDelivery(connection, "Failed to read the MailToInputFile");
     if (read.length == 0) return true;
     std::string_view recipient(line, read.lineEnd ? read.length - 1 : read.length);
     if (recipient.size() > kMaxRecipientLength) {
-      FormatText(problem, sizeof problem, "Line %lu of the MailToInputFile is longer than %lu characters", number,
+      (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile is longer than %lu characters", number,
                  static_cast<unsigned long>(kMaxRecipientLength));
-      return AbortDelivery(connection, problem);
+      return AbortDelivery(connection, LineBuffer);
     }
     if (recipient.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) {
-      FormatText(problem, sizeof problem, "Line %lu of the MailToInputFile holds a CR or zero byte", number);
-      return AbortDelivery(connection, problem);
+      (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile holds a CR or zero byte", number);
+      return AbortDelivery(connection, LineBuffer);
     }
-    FormatText(command, sizeof command, "RCPT TO: %.*s\r\n", static_cast<int>(recipient.size()), recipient.data());
-    LogMessage(command, false);
-    if (!SendCommand(connection, command)) return AbortDelivery(connection, "Error writing previous RCPT TO:");
+    (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %.*s\r\n", static_cast<int>(recipient.size()), recipient.data());
+    LogMessage(CommandBuffer, false);
+    if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error writing previous RCPT TO:");
     LogMessage("Last RCPT TO: OK", false);
     ExpectReply(connection, "250", connection.Bounds().command);
   }
@@ -45,27 +51,27 @@ bool SendRecipientFile(Connection& connection) {
 
 bool SendEnvelope(Connection& connection) {
   const ReplyBounds& bounds = connection.Bounds();
-  char command[kCommandCapacity];
-  char line[kLineCapacity];
+  char CommandBuffer[kCommandBufferCapacity];
+  char LineBuffer[kLineBufferCapacity];
 
-  FormatText(command, sizeof command, "HELO %s\r\n", Settings.Helo.c_str());
-  if (!SendCommand(connection, command)) return AbortDelivery(connection, "Error saying HELO");
+  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "HELO %s\r\n", Settings.Helo.c_str());
+  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error saying HELO");
   LogMessage("HELO was OK.", false);
   ExpectReply(connection, "250", bounds.command);
 
-  FormatText(command, sizeof command, "MAIL FROM: %s\r\n", Settings.MailFrom.c_str());
-  FormatText(line, sizeof line, "Sending %s", command);
-  LogMessage(line, false);
-  if (!SendCommand(connection, command)) return AbortDelivery(connection, "Error writing MAIL FROM: tag");
+  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "MAIL FROM: %s\r\n", Settings.MailFrom.c_str());
+  (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);
+  LogMessage(LineBuffer, false);
+  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error writing MAIL FROM: tag");
   LogMessage("MAIL FROM: OK", false);
   ExpectReply(connection, "250", bounds.command);
 
   if (Settings.MailToInputFile.IsSet()) return SendRecipientFile(connection);
 
-  FormatText(command, sizeof command, "RCPT TO: %s\r\n", Settings.MailTo.c_str());
-  FormatText(line, sizeof line, "Sending %s", command);
-  LogMessage(line, false);
-  if (!SendCommand(connection, command)) return AbortDelivery(connection, "Error writing RCPT TO: tag");
+  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %s\r\n", Settings.MailTo.c_str());
+  (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);
+  LogMessage(LineBuffer, false);
+  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error writing RCPT TO: tag");
   LogMessage("RCPT TO: OK", false);
   ExpectReply(connection, "250", bounds.command);
   return true;

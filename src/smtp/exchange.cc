@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "front/exit_status.h"
+#include "platform/exit_status.h"
 #include "log/log.h"
 
 bool SendCommand(Connection& connection, std::string_view text) {
@@ -14,7 +14,7 @@ void ExpectReply(Connection& connection, const char* code, Milliseconds bound) {
   std::string logged = "Received ";
   logged.append(reply.text);
   LogMessage(logged, false);
-  if (reply.status == ReplyStatus::kComplete && ReplyCodeOf(reply.text) == code) return;
+  if (reply.status == ReplyStatus::kComplete && ReplyCode(reply.text) == code) return;
   LogMessage("Previous response was not expected!", true);
   connection.Close();
   EndRun(kExitFailure);

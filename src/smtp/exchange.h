@@ -5,11 +5,13 @@
 
 #include "smtp/connection.h"
 
-/// Room for the longest command or header line: the Received line with a
+/// The CommandBuffer holds one command or header line. 512 rather than 200
+/// bytes, so that the longest goes out whole: the Received line with a
 /// 255-character originator, or RCPT TO with a 254-character recipient.
-constexpr std::size_t kCommandCapacity = 512;
-/// Room for the longest formatted log text ("Got hostbyname [%s]" and kin).
-constexpr std::size_t kLineCapacity = 512;
+constexpr std::size_t kCommandBufferCapacity = 512;
+/// The LineBuffer holds one formatted log text. 512 rather than 255 bytes,
+/// so that "Got hostbyname [%s]" with a 255-character name is logged whole.
+constexpr std::size_t kLineBufferCapacity = 512;
 
 /// Puts an already formatted text on the connection; false when not every
 /// byte could be sent within the send bound.

@@ -8,7 +8,7 @@
 MessageWriter::MessageWriter(Connection& connection)
     : connection_(connection), buffer_(new char[kCapacity]) {}
 
-bool MessageWriter::Put(std::string_view text, const char* failure, const char* logAfter) {
+bool MessageWriter::Put(std::string_view text, std::string_view failure, std::string_view logAfter) {
   char* room = Reserve(text.size());
   if (room == nullptr) return false;
   std::memcpy(room, text.data(), text.size());
@@ -22,15 +22,18 @@ char* MessageWriter::Reserve(std::size_t length) {
   return buffer_.get() + used_;
 }
 
-void MessageWriter::Commit(std::size_t length, const char* failure, const char* logAfter) {
+void MessageWriter::Commit(std::size_t length, std::string_view failure, std::string_view logAfter) {
   used_ += length;
   Step* last = stepCount_ > 0 ? &steps_[stepCount_ - 1] : nullptr;
   // Pieces of one step (the body's blocks) share one entry.
-  if (last && last->failure == failure && last->logAfter == nullptr && logAfter == nullptr) {
+  if (last && last->failure == failure && last->logAfter.empty() && logAfter.empty()) {
     last->end = used_;
     return;
   }
-  steps_[stepCount_++] = Step{used_, failure, logAfter};
+  Step& step = steps_[stepCount_++];
+  step.end = used_;
+  step.failure.assign(failure);
+  step.logAfter.assign(logAfter);
 }
 
 bool MessageWriter::Flush() {
@@ -39,7 +42,7 @@ bool MessageWriter::Flush() {
   connection_.Send(std::string_view(buffer_.get(), used_), connection_.Bounds().send, &sent);
   for (std::size_t i = 0; i < stepCount_; ++i) {
     if (steps_[i].end > sent) return AbortDelivery(connection_, steps_[i].failure);
-    if (steps_[i].logAfter) LogMessage(steps_[i].logAfter, false);
+    if (!steps_[i].logAfter.empty()) LogMessage(steps_[i].logAfter, false);
   }
   used_ = 0;
   stepCount_ = 0;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "smtp/connection.h"
@@ -17,17 +18,17 @@ class MessageWriter {
 
   explicit MessageWriter(Connection& connection);
 
-  /// Queues a step's text. logAfter (or nullptr) is logged as information
-  /// once the text is out; failure is the step's send failure text. Both
-  /// texts are kept by pointer until then: they must outlive the writer. False
-  /// after AbortDelivery when queued bytes could not be sent.
-  bool Put(std::string_view text, const char* failure, const char* logAfter);
+  /// Queues a step's text. logAfter (or nothing, when empty) is logged as
+  /// information once the text is out; failure is the step's send failure
+  /// text. The writer keeps its own copies of both. False after
+  /// AbortDelivery when queued bytes could not be sent.
+  bool Put(std::string_view text, std::string_view failure, std::string_view logAfter);
 
   /// Room for up to length bytes at the end of the queue; sends what is
   /// queued first when needed. nullptr after AbortDelivery.
   char* Reserve(std::size_t length);
   /// Takes length bytes written into the reserved room as part of a step.
-  void Commit(std::size_t length, const char* failure, const char* logAfter);
+  void Commit(std::size_t length, std::string_view failure, std::string_view logAfter);
 
   /// Sends everything queued. False after AbortDelivery.
   bool Flush();
@@ -35,8 +36,8 @@ class MessageWriter {
  private:
   struct Step {
     std::size_t end;  // offset in the buffer just past the step's last byte
-    const char* failure;
-    const char* logAfter;
+    std::string failure;
+    std::string logAfter;
   };
   static constexpr std::size_t kMaxSteps = 16;
 

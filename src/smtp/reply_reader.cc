@@ -25,7 +25,7 @@ std::size_t ReplyScanner::Scan(const char* data, std::size_t length) {
   return 0;
 }
 
-std::string_view ReplyCodeOf(std::string_view reply) {
+std::string_view ReplyCode(std::string_view reply) {
   std::size_t end = reply.size();
   if (end > 0 && reply[end - 1] == '\n') --end;
   if (end > 0 && reply[end - 1] == '\r') --end;

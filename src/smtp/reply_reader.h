@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <string_view>
 
-/// A reply, all its lines, is never longer than this.
-constexpr std::size_t kReplyCapacity = 64 * 1024;
+/// The ReplyBuffer holds one whole reply, all its lines, and what follows it.
+/// 64 KiB rather than 200 bytes: replies are read whole, not one receive each.
+constexpr std::size_t kReplyBufferCapacity = 64 * 1024;
 
 /// Scans received bytes for the end of one reply. Lines end with LF (normally
 /// CR LF); a line whose code is followed by "-" is continued, and any other
@@ -24,6 +25,6 @@ class ReplyScanner {
   std::size_t scanned_ = 0;
 };
 
-/// The code of a complete reply: the first three bytes of its last line, or
-/// fewer when that line is shorter.
-std::string_view ReplyCodeOf(std::string_view reply);
+/// The ReplyCode of a complete reply: the first three bytes of its last
+/// line, or fewer when that line is shorter.
+std::string_view ReplyCode(std::string_view reply);

@@ -1,6 +1,6 @@
 #include "smtp/send_mail.h"
 
-#include "front/fixed_text.h"
+#include "platform/fixed_text.h"
 #include "front/mail_settings.h"
 #include "identity/identity.h"
 #include "log/log.h"
@@ -8,16 +8,20 @@
 #include "smtp/delivery.h"
 #include "smtp/exchange.h"
 
+// Every log text below is a short text and one field or host name: it always fits.
+static_assert(kLineBufferCapacity > sizeof "Connection to  established." + kFieldCapacity);
+static_assert(kLineBufferCapacity > sizeof "Got hostbyname []" + platform::kHostNameCapacity);
+
 bool SendMail(const ReplyBounds& bounds) {
-  char line[kLineCapacity];
+  char LineBuffer[kLineBufferCapacity];
   LogMessage("Beginning Sockets Startup [WSAStartup]", false);
   platform::StartSockets();
   LogMessage("Socket Startup Done", false);
 
   platform::SocketHandle socket = platform::CreateStreamSocket();
   if (socket == platform::kNoSocket) {
-    FormatText(line, sizeof line, "Invalid Socket\n-RyMail-LASTMSG, -%d-", platform::LastSocketError());
-    LogMessage(line, true);
+    (void)FormatText(LineBuffer, sizeof LineBuffer, "Invalid Socket\n-RyMail-LASTMSG, -%d-", platform::LastSocketError());
+    LogMessage(LineBuffer, true);
     return false;
   }
   LogMessage("Valid Socket Found", false);
@@ -25,13 +29,13 @@ bool SendMail(const ReplyBounds& bounds) {
 
   platform::HostEntry relay;
   if (!platform::ResolveHost(Settings.Gateway.c_str(), relay)) {
-    FormatText(line, sizeof line, "Host %s is NULL", Settings.Gateway.c_str());
-    LogMessage(line, false);
+    (void)FormatText(LineBuffer, sizeof LineBuffer, "Host %s is NULL", Settings.Gateway.c_str());
+    LogMessage(LineBuffer, false);
     platform::CloseSocket(socket);
     return false;
   }
-  FormatText(line, sizeof line, "Got hostbyname [%s]", relay.officialName);
-  LogMessage(line, false);
+  (void)FormatText(LineBuffer, sizeof LineBuffer, "Got hostbyname [%s]", relay.officialName);
+  LogMessage(LineBuffer, false);
 
   std::uint16_t port = 0;
   if (!platform::LookupServicePort("smtp", "tcp", port)) {
@@ -42,15 +46,15 @@ bool SendMail(const ReplyBounds& bounds) {
   LogMessage("Found smtp Service", false);
 
   if (!platform::ConnectSocket(socket, relay, port)) {
-    FormatText(line, sizeof line, "Failed to connect to %s", Settings.Gateway.c_str());
-    LogMessage(line, true);
+    (void)FormatText(LineBuffer, sizeof LineBuffer, "Failed to connect to %s", Settings.Gateway.c_str());
+    LogMessage(LineBuffer, true);
     platform::ShutdownSocket(socket);
     platform::CloseSocket(socket);
     platform::CleanupSockets();
     return false;
   }
-  FormatText(line, sizeof line, "Connection to %s established.", Settings.Gateway.c_str());
-  LogMessage(line, false);
+  (void)FormatText(LineBuffer, sizeof LineBuffer, "Connection to %s established.", Settings.Gateway.c_str());
+  LogMessage(LineBuffer, false);
 
   Connection connection(SocketOps(socket), bounds);
   bool delivered = DeliverMessage(connection);

@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "front/fixed_text.h"
+#include "platform/fixed_text.h"
 #include "front/mail_settings.h"
 #include "log/log.h"
 #include "platform/text_stream.h"
@@ -11,43 +11,47 @@
 
 namespace {
 
-// The writer keeps these until the bytes are out: they need static storage.
 constexpr char kBodyFailure[] = "Error writing a line from the InputFile";
-constexpr char kXMailerLine[] = "X-Mailer: ryMail-V1.0 for DOS available at https://rymail.example.org/\r\n";
+constexpr char kXMailer[] = "ryMail-V1.0 for DOS available at https://rymail.example.org/";
 
-struct HeaderStep {
-  const char* format;       // one "%s", or none
-  const char* (*argument)();  // nullptr for a fixed line
-  bool optional;            // sent only when its text is set
+// One header line: its name, its value and what ends it.
+struct HeaderLine {
+  std::string_view name;    // up to and including what precedes the value
+  std::string_view value;
+  std::string_view ending;  // "\r\n", or more where the value is enclosed or the block ends
+  bool optional;            // sent only when the value is set
   const char* sendFailure;
   const char* logAfter;
 };
 
-const HeaderStep kHeaders[] = {
-    {"Received: by ryMail from %s\r\n", [] { return Settings.Originator.c_str(); }, false,
-     "Error writing Received: by", "Received: by OK"},
-    {"Message-ID: <%s>\r\n", [] { return Settings.MessageId.c_str(); }, false, "Error writing Message ID",
-     "Message ID OK"},
-    {kXMailerLine, nullptr, false, "Error writing X-Mailer Info", "X-Mailer Info OK"},
-    {"From: %s\r\n", [] { return Settings.From.c_str(); }, true, "Error writing FROM:", "FROM: OK"},
-    {"Reply-To: %s\r\n", [] { return Settings.ReplyTo.c_str(); }, true, "Error writing Reply-To:", "REPLYTO: OK"},
-    {"To: %s\r\n", [] { return Settings.To.c_str(); }, true, "Error writing TO:", "TO: OK"},
-    {"Subject: %s\r\n\r\n", [] { return Settings.Subject.c_str(); }, false, "Error writing SUBJECT:",
-     "SUBJECT: OK"},
-};
+static_assert(kCommandBufferCapacity > sizeof "Received: by ryMail from \r\n" + kOriginatorCapacity,
+              "every header line fits the CommandBuffer");
 
-static_assert(kCommandCapacity > sizeof "Received: by ryMail from \r\n" + kOriginatorCapacity,
-              "every header line fits");
+bool PutHeader(Connection& connection, MessageWriter& writer, const HeaderLine& header) {
+  if (header.optional && header.value.empty()) return true;
+  char CommandBuffer[kCommandBufferCapacity];
+  if (!FormatText(CommandBuffer, sizeof CommandBuffer, "%.*s%.*s%.*s", static_cast<int>(header.name.size()),
+                  header.name.data(), static_cast<int>(header.value.size()), header.value.data(),
+                  static_cast<int>(header.ending.size()), header.ending.data())) {
+    return writer.Flush() && AbortDelivery(connection, header.sendFailure);
+  }
+  return writer.Put(CommandBuffer, header.sendFailure, header.logAfter);
+}
 
 bool PutHeaders(Connection& connection, MessageWriter& writer) {
-  char line[kCommandCapacity];
-  for (const HeaderStep& header : kHeaders) {
-    const char* argument = header.argument ? header.argument() : "";
-    if (header.optional && argument[0] == '\0') continue;
-    if (!FormatText(line, sizeof line, header.format, argument)) {
-      return writer.Flush() && AbortDelivery(connection, header.sendFailure);
-    }
-    if (!writer.Put(line, header.sendFailure, header.logAfter)) return false;
+  const MailSettings& s = Settings;
+  const HeaderLine headers[] = {
+      {"Received: by ryMail from ", s.Originator.view(), "\r\n", false, "Error writing Received: by",
+       "Received: by OK"},
+      {"Message-ID: <", s.MessageId.view(), ">\r\n", false, "Error writing Message ID", "Message ID OK"},
+      {"X-Mailer: ", kXMailer, "\r\n", false, "Error writing X-Mailer Info", "X-Mailer Info OK"},
+      {"From: ", s.From.view(), "\r\n", true, "Error writing FROM:", "FROM: OK"},
+      {"Reply-To: ", s.ReplyTo.view(), "\r\n", true, "Error writing Reply-To:", "REPLYTO: OK"},
+      {"To: ", s.To.view(), "\r\n", true, "Error writing TO:", "TO: OK"},
+      {"Subject: ", s.Subject.view(), "\r\n\r\n", false, "Error writing SUBJECT:", "SUBJECT: OK"},
+  };
+  for (const HeaderLine& header : headers) {
+    if (!PutHeader(connection, writer, header)) return false;
   }
   return true;
 }
@@ -68,7 +72,7 @@ bool PutBody(Connection& connection, MessageWriter& writer) {
     std::size_t length = static_cast<std::size_t>(got);
     char* room = writer.Reserve(BodyEncoder::MaxEncodedLength(length));
     if (room == nullptr) return false;
-    writer.Commit(encoder.Encode(text.get(), length, room), kBodyFailure, nullptr);
+    writer.Commit(encoder.Encode(text.get(), length, room), kBodyFailure, "");
   }
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "front/completion.h"
-#include "front/console.h"
+#include "platform/console.h"
 #include "front/mail_settings.h"
 #include "front/options.h"
 #include "platform/text_stream.h"
@@ -109,7 +109,7 @@ std::string CheckReplyReader(const std::uint8_t* data, std::size_t size) {
   std::string consumed;
   for (std::size_t i = 0; i < cut.texts.size(); ++i) {
     const std::string& text = cut.texts[i];
-    if (text.size() > kReplyCapacity) return "a reply longer than the cap";
+    if (text.size() > kReplyBufferCapacity) return "a reply longer than the cap";
     if (cut.statuses[i] == ReplyStatus::kComplete) {
       if (text.empty() || text.back() != '\n') return "a complete reply without a line end";
       // Every line but the last is continued.
@@ -118,7 +118,7 @@ std::string CheckReplyReader(const std::uint8_t* data, std::size_t size) {
         if (end - lineStart < 4 || text[lineStart + 3] != '-') return "a reply that ended at an inner line";
         lineStart = end + 1;
       }
-    } else if (cut.statuses[i] == ReplyStatus::kTooLong && text.size() != kReplyCapacity) {
+    } else if (cut.statuses[i] == ReplyStatus::kTooLong && text.size() != kReplyBufferCapacity) {
       return "a reply refused as too long before the cap";
     }
     consumed += text;

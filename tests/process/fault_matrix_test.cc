@@ -27,7 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "front/console.h"
+#include "platform/console.h"
 #include "front/driver.h"
 #include "front/mail_settings.h"
 #include "process/process_fixture.h"

@@ -68,7 +68,7 @@ TEST(ReplyScanner, FindsTheEndOfOneReply) {
     for (std::size_t n = 1; n <= c.bytes.size() && end == 0; ++n) end = bytewise.Scan(c.bytes.data(), n);
     EXPECT_EQ(end, c.end) << c.bytes;
     if (c.end > 0) {
-      EXPECT_EQ(ReplyCodeOf(std::string_view(c.bytes).substr(0, c.end)), c.code);
+      EXPECT_EQ(ReplyCode(std::string_view(c.bytes).substr(0, c.end)), c.code);
     }
   }
 }
@@ -101,13 +101,13 @@ TEST(Connection, PartialReplyThenCloseOrTimeout) {
 }
 
 TEST(Connection, ReplyCappedAt64KiB) {
-  ScriptedReads reads({std::string(kReplyCapacity - 1, 'x'), "yyyy\r\n"});
+  ScriptedReads reads({std::string(kReplyBufferCapacity - 1, 'x'), "yyyy\r\n"});
   Connection connection = MakeConnection(reads);
   Reply reply = connection.ReadReply(Milliseconds(1000));
   EXPECT_EQ(reply.status, ReplyStatus::kTooLong);
-  EXPECT_EQ(reply.text.size(), kReplyCapacity);
+  EXPECT_EQ(reply.text.size(), kReplyBufferCapacity);
 
-  ScriptedReads fits({"250-" + std::string(kReplyCapacity - 14, 'x') + "\r\n", "250 ok\r\n"});
+  ScriptedReads fits({"250-" + std::string(kReplyBufferCapacity - 14, 'x') + "\r\n", "250 ok\r\n"});
   Connection other = MakeConnection(fits);  // exactly 64 KiB
   EXPECT_EQ(other.ReadReply(Milliseconds(1000)).status, ReplyStatus::kComplete);
 }

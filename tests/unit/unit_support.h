@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "front/console.h"
+#include "platform/console.h"
 #include "front/mail_settings.h"
 
 /// Resets Settings and captures console output for the test's lifetime.

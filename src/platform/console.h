@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <string_view>
 
-/// Prints text on standard output; it bypasses the diagnostic log.
+/// Prints text on standard output; it bypasses the diagnostic log. A write
+/// that fails (a closed or broken standard output) is dropped: the run goes
+/// on as if it had been printed.
 void ConsolePrint(std::string_view text);
 
 /// Where console bytes go, already translated; tests replace it.

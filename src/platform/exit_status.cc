@@ -1,4 +1,4 @@
-#include "front/exit_status.h"
+#include "platform/exit_status.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "front/fixed_text.h"
+#include "platform/fixed_text.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -11,4 +11,4 @@
 
 /// Formats into buffer; false, with buffer emptied, when the result would not
 /// fit capacity - 1 bytes. Nothing is ever written past capacity.
-bool FormatText(char* buffer, std::size_t capacity, const char* format, ...) RYMAIL_PRINTF_LIKE(3, 4);
+[[nodiscard]] bool FormatText(char* buffer, std::size_t capacity, const char* format, ...) RYMAIL_PRINTF_LIKE(3, 4);

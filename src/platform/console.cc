@@ -1,4 +1,4 @@
-#include "front/console.h"
+#include "platform/console.h"
 
 #include "platform/file.h"
 #include "platform/text_stream.h"
