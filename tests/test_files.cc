@@ -37,6 +37,8 @@ std::string ReadWholeFile(const std::string& path) {
 std::string MaskVolatile(const std::string& text) {
   static const std::regex time("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
   static const std::regex id(
-      "<[A-Z][a-z]{2}-[A-Z][a-z]{2}-[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}-[0-9]{4}\\.[0-9]+\\.[0-9a-f]{8}@localhost>");
-  return std::regex_replace(std::regex_replace(text, time, "<TIME>"), id, "<ID>");
+      "<[A-Z][a-z]{2}-[A-Z][a-z]{2}-[0-9]{2}-[0-9]{2}\\.[0-9]{2}\\.[0-9]{2}-[0-9]{4}\\.[0-9]+\\.[0-9a-f]{8}@localhost>");
+  static const std::regex date("Date: [A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}");
+  std::string masked = std::regex_replace(std::regex_replace(text, time, "<TIME>"), id, "<ID>");
+  return std::regex_replace(masked, date, "Date: <DATE>");
 }

@@ -18,6 +18,7 @@ class TempDir {
 
 std::string ReadWholeFile(const std::string& path);
 
-/// Replaces each time text ("Mon Dec 07 22:07:17 2026") with <TIME> and each
-/// Message-ID value with <ID>, so whole outputs can be compared exactly.
+/// Replaces each time text ("Mon Dec 07 22:07:17 2026") with <TIME>, each
+/// Message-ID value with <ID> and each Date header's date with <DATE>, so
+/// whole outputs can be compared exactly.
 std::string MaskVolatile(const std::string& text);

@@ -39,20 +39,39 @@ void BuildMessageIdBase() {
   if (!base.empty() && base.back() == '\n') base.pop_back();
   for (char& c : base) {
     if (c == ' ') c = '-';
+    if (c == ':') c = '.';  // a colon is not allowed in the left part of a Message-ID
   }
   Settings.MessageId.AssignTruncated(base);
 }
 
-void AppendHostSuffix() {
-  std::string id(Settings.MessageId.view());
-  id += UniquePart();
-  platform::HostEntry host;
-  if (platform::ResolveHost("localhost", host)) {
-    id.append("@").append(WithoutLineBreaks(host.officialName));
-  } else {
-    id.append("-NullHostName");
+std::string DotAtomText(std::string_view text) {
+  static constexpr std::string_view kSpecials = "!#$%&'*+-/=?^_`{|}~";
+  std::string atom(text);
+  for (std::size_t i = 0; i < atom.size(); ++i) {
+    char c = atom[i];
+    bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    bool dotBetween = c == '.' && i > 0 && i + 1 < atom.size() && atom[i - 1] != '.';
+    if (!letterOrDigit && !dotBetween && kSpecials.find(c) == std::string_view::npos) atom[i] = '-';
   }
-  Settings.MessageId.AssignTruncated(id);
+  return atom;
+}
+
+void AppendHostSuffix() {
+  std::string left(Settings.MessageId.view());
+  left += UniquePart();
+  platform::HostEntry host;
+  std::string right;
+  if (platform::ResolveHost("localhost", host) && host.officialName[0] != '\0') {
+    right = WithoutLineBreaks(host.officialName);
+  } else {
+    left += "-NullHostName";
+    right = "localhost";
+  }
+  // Cut to the field, the host name first, and keep an "@" and a valid right part.
+  std::size_t room = Field::kMaxLength;
+  if (left.size() > room - 2) left.resize(room - 2);
+  if (right.size() > room - 1 - left.size()) right.resize(room - 1 - left.size());
+  Settings.MessageId.Assign(DotAtomText(left) + "@" + DotAtomText(right));
 }
 
 std::string_view SystemKeyNameFor(const std::string_view* osValue) {

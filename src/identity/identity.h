@@ -13,12 +13,19 @@
 std::string WithoutLineBreaks(std::string_view text);
 
 /// Writes the 24-character time base of Settings.MessageId from StartTime,
-/// e.g. "Sun-Dec-06-01:32:09-2026".
+/// e.g. "Sun-Dec-06-01.32.09-2026".
 void BuildMessageIdBase();
 
-/// Extends Settings.MessageId with a part unique to this run and "@" and the
-/// official name the resolver gives for "localhost", or "-NullHostName" when
-/// it does not resolve. The host name is cut to fit the field.
+/// The text with every character that dot-atom-text does not allow there
+/// (RFC 5322: letters, digits, "!#$%&'*+-/=?^_`{|}~", and "." between
+/// them) replaced by "-".
+std::string DotAtomText(std::string_view text);
+
+/// Extends Settings.MessageId with a part unique to this run, "@" and the
+/// official name the resolver gives for "localhost" (or "-NullHostName" and
+/// "@localhost" when it does not resolve), so that it is an RFC 5322 msg-id:
+/// a character of the name that the right part does not allow becomes "-",
+/// and the name is cut first when the whole does not fit the field.
 void AppendHostSuffix();
 
 /// The registry key name below Software\Microsoft for an "OS" value: the

@@ -13,3 +13,13 @@ void FormatTimeText(const platform::LocalTime& time, char (&text)[kTimeTextCapac
 
 /// The time text of the run's start time in the process's time zone.
 void StartTimeText(char (&text)[kTimeTextCapacity]);
+
+/// The date of a Date header, e.g. "Tue, 08 Dec 2026 03:48:12 +0000".
+constexpr std::size_t kMailDateCapacity = 40;
+
+/// Renders the time and its offset from UTC as a mail date, with English
+/// names whatever the locale.
+void FormatMailDate(const platform::LocalTime& time, char (&text)[kMailDateCapacity]);
+
+/// The mail date of the run's start time in the process's time zone.
+void StartMailDate(char (&text)[kMailDateCapacity]);

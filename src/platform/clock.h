@@ -16,6 +16,7 @@ struct LocalTime {
   int hour = 0;
   int minute = 0;
   int second = 0;
+  int utcOffsetSeconds = 0;  // local time minus UTC, e.g. -18000 for New York in December
 };
 
 /// The current calendar time; cannot fail (a clock that cannot be read gives -1).

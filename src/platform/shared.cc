@@ -33,6 +33,31 @@ LocalTime LocalTimeFrom(const std::tm& fields) {
   return local;
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given civil date (month 1..12), for any year.
+long long DaysFromCivil(long long year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+long long SecondsOf(const std::tm& fields) {
+  return DaysFromCivil(fields.tm_year + 1900LL, static_cast<unsigned>(fields.tm_mon + 1),
+                       static_cast<unsigned>(fields.tm_mday)) *
+             86400 +
+         fields.tm_hour * 3600LL + fields.tm_min * 60LL + fields.tm_sec;
+}
+
+}  // namespace
+
+int UtcOffsetBetween(const std::tm& local, const std::tm& utc) {
+  return static_cast<int>(SecondsOf(local) - SecondsOf(utc));
+}
+
 CalendarTime CurrentTime() { return static_cast<CalendarTime>(std::time(nullptr)); }
 
 }  // namespace platform

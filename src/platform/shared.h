@@ -15,4 +15,7 @@ bool FillHostEntry(const char* officialName, int family, const char* firstAddres
 /// The fields the program prints, from a broken-down time.
 LocalTime LocalTimeFrom(const std::tm& fields);
 
+/// Local time minus UTC, in seconds, from the two breakdowns of one moment.
+int UtcOffsetBetween(const std::tm& local, const std::tm& utc);
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/fixed_text.h"
 #include "front/mail_settings.h"
 #include "log/log.h"
+#include "log/time_text.h"
 #include "platform/text_stream.h"
 #include "smtp/body_encoder.h"
 #include "smtp/delivery.h"
@@ -40,10 +41,13 @@ bool PutHeader(Connection& connection, MessageWriter& writer, const HeaderLine& 
 
 bool PutHeaders(Connection& connection, MessageWriter& writer) {
   const MailSettings& s = Settings;
+  char date[kMailDateCapacity];
+  StartMailDate(date);
   const HeaderLine headers[] = {
       {"Received: by ryMail from ", s.Originator.view(), "\r\n", false, "Error writing Received: by",
        "Received: by OK"},
       {"Message-ID: <", s.MessageId.view(), ">\r\n", false, "Error writing Message ID", "Message ID OK"},
+      {"Date: ", date, "\r\n", false, "Error writing Date", "Date OK"},
       {"X-Mailer: ", kXMailer, "\r\n", false, "Error writing X-Mailer Info", "X-Mailer Info OK"},
       {"From: ", s.From.view(), "\r\n", true, "Error writing FROM:", "FROM: OK"},
       {"Reply-To: ", s.ReplyTo.view(), "\r\n", true, "Error writing Reply-To:", "REPLYTO: OK"},

@@ -1,5 +1,8 @@
 // The delivery as a relay sees it: the built program against a scripted relay.
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <regex>
 
 #include "process/process_fixture.h"
 
@@ -52,6 +55,7 @@ TEST_F(Delivery, FileModeRecordsEveryStepAndTheWireIsExact) {
             "-RyMail-Info, Received 354 End data with <CR><LF>.<CR><LF>\r\r\n"
             "-RyMail-Info, Received: by OK\r\n"
             "-RyMail-Info, Message ID OK\r\n"
+            "-RyMail-Info, Date OK\r\n"
             "-RyMail-Info, X-Mailer Info OK\r\n"
             "-RyMail-Info, FROM: OK\r\n"
             "-RyMail-Info, TO: OK\r\n"
@@ -119,6 +123,7 @@ TEST_F(Delivery, SettingsComeFromTheEnvironmentWhateverTheCase) {
             "RCPT TO: one@example.com\r\nRCPT TO: <two@example.com>\r\nRCPT TO: three@example.com\r\nDATA\r\n" +
                 ReceivedLine() +
                 "Message-ID: <ID>\r\n"
+                "Date: <DATE>\r\n"
                 "X-Mailer: ryMail-V1.0 for DOS available at https://rymail.example.org/\r\n"
                 "From: <env@example.com>\r\nReply-To: r@x.y\r\nTo: rymail-list@example.com\r\nSubject: \r\n\r\n"
                 "Hello,\r\nthis is the body.\r\n\r\n.\r\nQUIT\r\n");
@@ -246,17 +251,61 @@ TEST_F(Delivery, RelayThatCannotBeReached) {
                 std::string(kFailedToSend));
 }
 
-TEST_F(Delivery, MessageIdsDifferBetweenRuns) {
-  std::string ids[2];
-  for (std::string& id : ids) {
+// Seconds since the epoch of a mail date ("Tue, 08 Dec 2026 03:48:12 +0530"), or -1.
+long long ParseMailDate(const std::string& date) {
+  char day[4], month[4], sign;
+  int dayOfMonth, year, hour, minute, second, offset;
+  if (std::sscanf(date.c_str(), "%3s, %d %3s %d %d:%d:%d %c%4d", day, &dayOfMonth, month, &year, &hour, &minute,
+                  &second, &sign, &offset) != 9) {
+    return -1;
+  }
+  const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  std::size_t at = months.find(month);
+  if (at == std::string::npos || at % 3 != 0) return -1;
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = static_cast<int>(at / 3);
+  fields.tm_mday = dayOfMonth;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  long long offsetSeconds = (offset / 100 * 3600 + offset % 100 * 60) * (sign == '-' ? -1 : 1);
+  return static_cast<long long>(::timegm(&fields)) - offsetSeconds;
+}
+
+// The header's value in the wire bytes, or "".
+std::string HeaderValue(const std::string& wire, const std::string& name) {
+  std::size_t start = wire.find("\r\n" + name + ": ");
+  if (start == std::string::npos) return "";
+  start += name.size() + 4;
+  return wire.substr(start, wire.find("\r\n", start) - start);
+}
+
+TEST_F(Delivery, MessageIdIsUniqueAndValidAndDateIsTheStartInAnyZone) {
+  // RFC 5322 msg-id: "<" dot-atom-text "@" dot-atom-text ">".
+  const std::string atom = "[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+";
+  const std::regex msgId("<" + atom + "(\\." + atom + ")*@" + atom + "(\\." + atom + ")*>");
+  struct Zone {
+    const char* tz;
+    const char* offset;
+  } zones[] = {{"UTC0", "+0000"}, {"EST5", "-0500"}, {"IST-5:30", "+0530"}};
+  std::vector<std::string> ids;
+  for (const Zone& zone : zones) {
     ScriptedRelay relay(AcceptingScript());
-    ProgramRun run = RunProgram(MailArguments(), Environment());
-    ASSERT_EQ(run.status, 0);
+    long long before = static_cast<long long>(std::time(nullptr));
+    ProgramRun run = RunProgram(MailArguments(), {std::string("TZ=") + zone.tz, "ORGANIZATION=Example Org"});
+    long long after = static_cast<long long>(std::time(nullptr));
+    ASSERT_EQ(run.status, 0) << zone.tz;
     std::string wire = relay.Received();
-    std::size_t start = wire.find("Message-ID: <");
-    ASSERT_NE(start, std::string::npos);
-    id = wire.substr(start, wire.find('\n', start) - start);
-    EXPECT_EQ(MaskVolatile(id), "Message-ID: <ID>\r");
+    std::string id = HeaderValue(wire, "Message-ID");
+    EXPECT_TRUE(std::regex_match(id, msgId)) << id;
+    ids.push_back(id);
+    std::string date = HeaderValue(wire, "Date");
+    EXPECT_EQ(date.substr(date.size() - 5), zone.offset) << date;
+    long long parsed = ParseMailDate(date);
+    EXPECT_GE(parsed, before) << date;
+    EXPECT_LE(parsed, after) << date;
+    EXPECT_NE(wire.find(id + "\r\nDate: " + date + "\r\nX-Mailer: "), std::string::npos) << "right after the Message-ID";
   }
   EXPECT_NE(ids[0], ids[1]);
 }

@@ -56,6 +56,7 @@ class ProcessTest : public ::testing::Test {
     return "HELO client.example.com\r\nMAIL FROM: sender@example.com\r\nRCPT TO: rcpt@example.com\r\nDATA\r\n" +
            ReceivedLine() +
            "Message-ID: <ID>\r\n"
+           "Date: <DATE>\r\n"
            "X-Mailer: ryMail-V1.0 for DOS available at https://rymail.example.org/\r\n"
            "From: sender@example.com\r\nTo: rcpt@example.com\r\nSubject: None\r\n\r\n";
   }

@@ -9,8 +9,10 @@ Runs in a private network namespace of its own (only lo, relays on
 """
 
 import argparse
+import email.utils
 import os
 import pwd
+import re
 import shutil
 import socket
 import subprocess
@@ -83,7 +85,10 @@ class Runner:
         with open(body_path, "wb") as f:
             f.write(body)
         argv = [self.rymail, "-g", "127.0.0.1", "-h", "client.example.com", "-i", body_path] + arguments
-        return subprocess.run(argv, capture_output=True, timeout=120, env={"TZ": "UTC", "ORGANIZATION": "Example Org"})
+        self.began = int(time.time())
+        run = subprocess.run(argv, capture_output=True, timeout=120, env={"TZ": "UTC", "ORGANIZATION": "Example Org"})
+        self.ended = int(time.time())
+        return run
 
     def recipients_file(self, lines):
         path = os.path.join(self.work, "recipients.txt")
@@ -109,13 +114,18 @@ def first_difference(got, want):
 
 def our_headers(reply_to=None):
     """The header names RyMail sends, in order."""
-    names = ["Received: by ryMail from ", "Message-ID: <", "X-Mailer: ryMail-V1.0 ", "From: "]
+    names = ["Received: by ryMail from ", "Message-ID: <", "Date: ", "X-Mailer: ryMail-V1.0 ", "From: "]
     if reply_to:
         names.append("Reply-To: ")
     return names + ["To: ", "Subject: "]
 
 
-def check_headers(header_block, expected_names, line_end):
+ATOM = rb"[A-Za-z0-9!#$%&'*+/=?^_`{|}~-]+"
+MSG_ID = re.compile(rb"<" + ATOM + rb"(\." + ATOM + rb")*@" + ATOM + rb"(\." + ATOM + rb")*>")
+
+
+def check_headers(header_block, expected_names, line_end, runner):
+    """Our headers in order; one Date, the run's start time; one valid Message-ID."""
     lines = header_block.split(line_end)
     start = next((i for i, l in enumerate(lines) if l.startswith(b"Received: by ryMail")), None)
     if start is None:
@@ -123,7 +133,18 @@ def check_headers(header_block, expected_names, line_end):
     got = lines[start:start + len(expected_names)]
     if [l[: len(n)] for l, n in zip(got, expected_names)] != [n.encode() for n in expected_names]:
         return ["headers out of order: %r" % got]
-    return []
+    problems = []
+    dates = [l for l in lines if l.lower().startswith(b"date:")]
+    ids = [l for l in lines if l.lower().startswith(b"message-id:")]
+    if len(dates) != 1 or len(ids) != 1:
+        problems.append("%d Date and %d Message-ID headers" % (len(dates), len(ids)))
+    else:
+        when = email.utils.parsedate_to_datetime(dates[0][5:].strip().decode()).timestamp()
+        if not runner.began <= when <= runner.ended:
+            problems.append("Date %r is not the start time" % dates[0])
+        if not MSG_ID.fullmatch(ids[0][11:].strip()):
+            problems.append("invalid Message-ID %r" % ids[0])
+    return problems
 
 
 # ---------------------------------------------------------------- Postfix
@@ -276,7 +297,7 @@ def postfix_cases(runner, root):
                 problems.append("%d copies delivered" % len(messages))
             else:
                 head, _, body = messages[0].partition(b"\n\n")
-                problems += check_headers(head, our_headers(reply_to=True), b"\n")
+                problems += check_headers(head, our_headers(reply_to=True), b"\n", runner)
                 want = postfix_stored(text_mode(raw)) + b"\n"
                 if body != want:
                     problems.append(first_difference(body, want))
@@ -356,7 +377,7 @@ def aiosmtpd_cases(runner):
                 problems.append("%d messages received" % len(handler.messages))
             else:
                 head, _, body = handler.messages[0][2].partition(b"\r\n\r\n")
-                problems += check_headers(head, our_headers(), b"\r\n")
+                problems += check_headers(head, our_headers(), b"\r\n", runner)
                 want = text_mode(raw).replace(b"\n", b"\r\n") + b"\r\n"
                 if body != want:
                     problems.append(first_difference(body, want))

@@ -105,6 +105,7 @@ TEST_F(DeliverySteps, SendFailuresNameTheirStep) {
       {wire.find("DATA"), "Error writing DATA"},
       {wire.find("Received:"), "Error writing Received: by"},
       {wire.find("Message-ID"), "Error writing Message ID"},
+      {wire.find("Date:"), "Error writing Date"},
       {wire.find("X-Mailer"), "Error writing X-Mailer Info"},
       {wire.find("From:"), "Error writing FROM:"},
       {wire.find("To:"), "Error writing TO:"},
@@ -137,6 +138,7 @@ TEST_F(DeliverySteps, BatchedHeadersLogTheirStepsInOrder) {
             "-RyMail-Info, Received 354 go\r\r\n\r\n"
             "-RyMail-Info, Received: by OK\r\n"
             "-RyMail-Info, Message ID OK\r\n"
+            "-RyMail-Info, Date OK\r\n"
             "-RyMail-Info, X-Mailer Info OK\r\n"
             "-RyMail-FAIL, Error writing FROM:\r\n");
 }

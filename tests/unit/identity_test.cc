@@ -6,6 +6,7 @@
 #include "front/mail_settings.h"
 #include "identity/identity.h"
 #include "log/time_text.h"
+#include "platform/clock.h"
 #include "unit/unit_support.h"
 
 namespace {
@@ -30,22 +31,57 @@ TEST(MessageId, BaseThenUniqueSuffix) {
   StartTime = 1796174400;  // a fixed moment; the zone decides the fields
   BuildMessageIdBase();
   std::string base(Settings.MessageId.view());
-  EXPECT_TRUE(std::regex_match(base, std::regex("[A-Z][a-z]{2}-[A-Z][a-z]{2}-[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}-[0-9]{4}")))
+  EXPECT_TRUE(std::regex_match(base, std::regex("[A-Z][a-z]{2}-[A-Z][a-z]{2}-[0-9]{2}-[0-9]{2}\\.[0-9]{2}\\.[0-9]{2}-[0-9]{4}")))
       << base;
   AppendHostSuffix();
   std::string first(Settings.MessageId.view());
   EXPECT_EQ(first.rfind(base + ".", 0), 0u);
-  EXPECT_TRUE(std::regex_search(first, std::regex("\\.[0-9]+\\.[0-9a-f]{8}(@.+|-NullHostName)$"))) << first;
+  EXPECT_TRUE(std::regex_search(first, std::regex("\\.[0-9]+\\.[0-9a-f]{8}(@.+|-NullHostName@localhost)$"))) << first;
   Settings.MessageId.Assign(base);
   AppendHostSuffix();
   EXPECT_NE(std::string(Settings.MessageId.view()), first);
 }
 
-TEST(MessageId, LongSuffixIsCutToTheField) {
+TEST(MessageId, LongSuffixIsCutToTheFieldAndStaysAMessageId) {
   CleanRun run;
   Settings.MessageId.Assign(std::string(120, 'b'));
   AppendHostSuffix();
-  EXPECT_EQ(Settings.MessageId.Length(), Field::kMaxLength);
+  std::string id(Settings.MessageId.view());
+  EXPECT_EQ(id.size(), Field::kMaxLength);
+  EXPECT_EQ(id.find('@'), id.size() - 2 - (id.back() == '.' ? 1 : 0)) << id;
+  EXPECT_NE(id.back(), '.');
+}
+
+TEST(MessageId, HostNamesBecomeDotAtomText) {
+  EXPECT_EQ(DotAtomText("mail.example.com"), "mail.example.com");
+  EXPECT_EQ(DotAtomText("host name.example"), "host-name.example");
+  EXPECT_EQ(DotAtomText(".a..b."), "-a.-b-");
+  EXPECT_EQ(DotAtomText("a[1]:\"x\"\xc3\xa9"), "a-1---x---");
+  EXPECT_EQ(DotAtomText("o'neil+{x}"), "o'neil+{x}");
+}
+
+TEST(MailDate, OffsetsAndLeadingZeros) {
+  platform::LocalTime time;
+  time.year = 2026;
+  time.month = 11;
+  time.dayOfMonth = 8;
+  time.dayOfWeek = 2;
+  time.hour = 3;
+  time.minute = 48;
+  time.second = 12;
+  struct Case {
+    int offset;
+    const char* text;
+  } cases[] = {{0, "Tue, 08 Dec 2026 03:48:12 +0000"},
+               {-5 * 3600, "Tue, 08 Dec 2026 03:48:12 -0500"},
+               {5 * 3600 + 30 * 60, "Tue, 08 Dec 2026 03:48:12 +0530"},
+               {-(9 * 3600 + 30 * 60), "Tue, 08 Dec 2026 03:48:12 -0930"}};
+  for (const Case& c : cases) {
+    time.utcOffsetSeconds = c.offset;
+    char text[kMailDateCapacity];
+    FormatMailDate(time, text);
+    EXPECT_STREQ(text, c.text);
+  }
 }
 
 TEST(SystemKeyName, FromTheOsVariable) {

@@ -11,7 +11,9 @@ LocalTime ToLocalTime(CalendarTime time) {
   std::tm fields{};
   ::tzset();
   if (::localtime_r(&value, &fields) == nullptr) return LocalTime();
-  return LocalTimeFrom(fields);
+  LocalTime local = LocalTimeFrom(fields);
+  local.utcOffsetSeconds = static_cast<int>(fields.tm_gmtoff);
+  return local;
 }
 
 }  // namespace platform
