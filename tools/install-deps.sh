@@ -5,7 +5,8 @@
 # is left running. With arguments, it installs those packages instead.
 #   tools/install-deps.sh [package...]
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev netbase valgrind python3 python3-aiosmtpd postfix dpkg-dev unzip man-db mandoc)
+packages=(cmake make g++ libgtest-dev libssl-dev openssl ca-certificates netbase valgrind python3 python3-aiosmtpd postfix
+          sasl2-bin libsasl2-modules dpkg-dev unzip man-db mandoc)
 [ $# -gt 0 ] && packages=("$@")
 missing=()
 for package in "${packages[@]}"; do

@@ -3,6 +3,7 @@
 #include "platform/console.h"
 #include "front/mail_settings.h"
 #include "front/options.h"
+#include "front/submission_settings.h"
 #include "log/log.h"
 
 namespace {
@@ -96,5 +97,5 @@ std::string CompleteSettings(const platform::Environment& environment) {
       if (!failure.empty()) return failure;
     }
   }
-  return {};
+  return CompleteSubmissionSettings(environment);
 }

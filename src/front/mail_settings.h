@@ -10,6 +10,7 @@
 constexpr std::size_t kFieldCapacity = 128;
 constexpr std::size_t kOriginatorCapacity = 256;
 constexpr std::size_t kSystemKeyNameCapacity = 16;
+constexpr std::size_t kPasswordCapacity = 4096;  // tokens are long
 
 /// A zero-terminated text of at most Capacity - 1 bytes.
 template <std::size_t Capacity>
@@ -37,6 +38,11 @@ class TextField {
   /// Stores as much of the value as fits.
   void AssignTruncated(std::string_view value) {
     Store(value.substr(0, value.size() < kMaxLength ? value.size() : kMaxLength));
+  }
+  /// Overwrites every byte with zero, in a way the compiler cannot drop: for secrets.
+  void Wipe() {
+    volatile char* bytes = text_;
+    for (std::size_t i = 0; i < Capacity; ++i) bytes[i] = '\0';
   }
 
  private:
@@ -66,6 +72,16 @@ struct MailSettings {
   Field MessageId;                                  // between the Message-ID brackets
   TextField<kOriginatorCapacity> Originator;        // owner and organisation
   TextField<kSystemKeyNameCapacity> SystemKeyName;  // registry key below Software\Microsoft
+
+  // Submission relays; all empty for a plain run on the smtp port.
+  Field Port;                                 // a port number or service name
+  Field Tls;                                  // "none", "starttls" or "implicit"
+  Field CaFile;                               // trust anchors instead of the system's store
+  Field TlsVerify;                            // "on" or "off"
+  Field User;                                 // the AUTH login name; set, it asks for AUTH
+  Field Auth;                                 // "plain" or "login"
+  Field PasswordFile;                         // the password is its first line
+  TextField<kPasswordCapacity> Password;      // wiped once AUTH is done
 };
 
 /// The process-wide settings.

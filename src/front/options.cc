@@ -9,7 +9,7 @@
 
 namespace {
 
-enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug };
+enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug, kPath };
 
 struct Option {
   const char* word;
@@ -35,6 +35,18 @@ constexpr Option kOptions[] = {
     {"-h", &MailSettings::Helo, "Helo", "\n-RyMail-FAIL, Missing Helo after -h\n\n", ValueKind::kSingleLine},
     {"-d", &MailSettings::DebugFile, "DebugFile", "\n-RyMail-FAIL, Missing DebugFile after -d\n\n",
      ValueKind::kDebug},
+    // Submission relays. There is deliberately no option for the password:
+    // every user of the machine can read a command line.
+    {"--port", &MailSettings::Port, "Port", "\n-RyMail-FAIL, Missing Port after --port\n\n", ValueKind::kSingleLine},
+    {"--tls", &MailSettings::Tls, "Tls", "\n-RyMail-FAIL, Missing Tls after --tls\n\n", ValueKind::kSingleLine},
+    {"--ca-file", &MailSettings::CaFile, "CaFile", "\n-RyMail-FAIL, Missing CaFile after --ca-file\n\n",
+     ValueKind::kPath},
+    {"--tls-verify", &MailSettings::TlsVerify, "TlsVerify", "\n-RyMail-FAIL, Missing TlsVerify after --tls-verify\n\n",
+     ValueKind::kSingleLine},
+    {"--user", &MailSettings::User, "User", "\n-RyMail-FAIL, Missing User after --user\n\n", ValueKind::kSingleLine},
+    {"--auth", &MailSettings::Auth, "Auth", "\n-RyMail-FAIL, Missing Auth after --auth\n\n", ValueKind::kSingleLine},
+    {"--password-file", &MailSettings::PasswordFile, "PasswordFile",
+     "\n-RyMail-FAIL, Missing PasswordFile after --password-file\n\n", ValueKind::kPath},
 };
 
 const Option* FindOption(const char* word) {
@@ -71,6 +83,8 @@ std::string ApplyOption(const Option& option, std::string_view value,
     }
     case ValueKind::kDebug:
       return EnableDebugLog(value, inputFiles);
+    case ValueKind::kPath:
+      return StoreSetting(field, option.name, value, false);
   }
   return {};
 }

@@ -39,6 +39,9 @@ bool ResolveHost(const char* name, HostEntry& entry);
 /// network byte order. False when there is no such entry.
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port);
 
+/// A port number in network byte order, as LookupServicePort gives it.
+std::uint16_t PortInNetworkOrder(std::uint16_t port);
+
 /// Connects to the first address of the entry, port in network byte order.
 bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port);
 

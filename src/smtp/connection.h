@@ -61,6 +61,12 @@ class Connection {
   /// Shuts the connection down and closes it; later calls do nothing.
   void Close();
 
+  /// Whether bytes arrived that no reply has taken yet.
+  bool HasUnreadBytes() const { return used_ > delivered_; }
+  /// Goes on over other operations (a TLS session over the same socket);
+  /// bytes already received stay.
+  void SwitchTo(ConnectionOps ops) { ops_ = std::move(ops); }
+
  private:
   ConnectionOps ops_;
   ReplyBounds bounds_;

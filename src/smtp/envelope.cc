@@ -49,15 +49,19 @@ bool SendRecipientFile(Connection& connection) {
 
 }  // namespace
 
+bool SayHelo(Connection& connection) {
+  char CommandBuffer[kCommandBufferCapacity];
+  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "HELO %s\r\n", Settings.Helo.c_str());
+  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error saying HELO");
+  LogMessage("HELO was OK.", false);
+  ExpectReply(connection, "250", connection.Bounds().command);
+  return true;
+}
+
 bool SendEnvelope(Connection& connection) {
   const ReplyBounds& bounds = connection.Bounds();
   char CommandBuffer[kCommandBufferCapacity];
   char LineBuffer[kLineBufferCapacity];
-
-  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "HELO %s\r\n", Settings.Helo.c_str());
-  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error saying HELO");
-  LogMessage("HELO was OK.", false);
-  ExpectReply(connection, "250", bounds.command);
 
   (void)FormatText(CommandBuffer, sizeof CommandBuffer, "MAIL FROM: %s\r\n", Settings.MailFrom.c_str());
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);

@@ -9,12 +9,21 @@ bool SendCommand(Connection& connection, std::string_view text) {
   return connection.Send(text, connection.Bounds().send);
 }
 
-void ExpectReply(Connection& connection, const char* code, Milliseconds bound) {
+Reply TakeReply(Connection& connection, Milliseconds bound) {
   Reply reply = connection.ReadReply(bound);
   std::string logged = "Received ";
   logged.append(reply.text);
   LogMessage(logged, false);
+  return reply;
+}
+
+void ExpectReply(Connection& connection, const char* code, Milliseconds bound) {
+  Reply reply = TakeReply(connection, bound);
   if (reply.status == ReplyStatus::kComplete && ReplyCode(reply.text) == code) return;
+  EndUnexpected(connection);
+}
+
+void EndUnexpected(Connection& connection) {
   LogMessage("Previous response was not expected!", true);
   connection.Close();
   EndRun(kExitFailure);

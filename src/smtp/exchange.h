@@ -17,11 +17,19 @@ constexpr std::size_t kLineBufferCapacity = 512;
 /// byte could be sent within the send bound.
 bool SendCommand(Connection& connection, std::string_view text);
 
+/// Reads one whole reply and logs it as "Received %s" (what arrived, for a
+/// reply that did not come whole), and returns it.
+Reply TakeReply(Connection& connection, Milliseconds bound);
+
 /// Reads one whole reply and logs it as "Received %s". Returns only when its
 /// code is the expected one; anything else (another code, a closed or silent
 /// connection, an overlong reply) logs "Previous response was not expected!",
 /// closes the connection and ends the run with status 1.
 void ExpectReply(Connection& connection, const char* code, Milliseconds bound);
+
+/// Logs "Previous response was not expected!" as a failure, closes the
+/// connection and ends the run with status 1.
+[[noreturn]] void EndUnexpected(Connection& connection);
 
 /// Logs the message as a failure and closes the connection. Returns false,
 /// for the delivery to hand back.

@@ -5,12 +5,91 @@
 #include "identity/identity.h"
 #include "log/log.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 #include "smtp/delivery.h"
 #include "smtp/exchange.h"
 
 // Every log text below is a short text and one field or host name: it always fits.
 static_assert(kLineBufferCapacity > sizeof "Connection to  established." + kFieldCapacity);
 static_assert(kLineBufferCapacity > sizeof "Got hostbyname []" + platform::kHostNameCapacity);
+
+namespace {
+
+constexpr int kTlsEndMs = 2000;  // for the close_notify at the end
+
+// The relay's port: Settings.Port as a number or service name, or the "smtp"
+// service ("submissions" for TLS from the first byte). False after logging.
+bool FindPort(std::uint16_t& port) {
+  std::string_view chosen = Settings.Port.view();
+  char LineBuffer[kLineBufferCapacity];
+  static_assert(kLineBufferCapacity > sizeof "Couldn't locate  service" + kFieldCapacity);
+  if (!chosen.empty() && chosen.find_first_not_of("0123456789") == std::string_view::npos) {
+    unsigned number = 0;
+    for (char digit : chosen) number = number * 10 + static_cast<unsigned>(digit - '0');
+    port = platform::PortInNetworkOrder(static_cast<std::uint16_t>(number));
+    (void)FormatText(LineBuffer, sizeof LineBuffer, "Using port %u", number);
+    LogMessage(LineBuffer, false);
+    return true;
+  }
+  const char* service = !chosen.empty() ? Settings.Port.c_str()
+                        : Settings.Tls.view() == "implicit" ? "submissions"
+                                                            : "smtp";
+  if (!platform::LookupServicePort(service, "tcp", port)) {
+    (void)FormatText(LineBuffer, sizeof LineBuffer, "Couldn't locate %s service", service);
+    LogMessage(LineBuffer, true);
+    return false;
+  }
+  (void)FormatText(LineBuffer, sizeof LineBuffer, "Found %s Service", service);
+  LogMessage(LineBuffer, false);
+  return true;
+}
+
+// Connection operations through a TLS session on the socket.
+ConnectionOps TlsOps(platform::TlsSession* session, platform::SocketHandle socket) {
+  ConnectionOps ops;
+  ops.receive = [session](char* buffer, std::size_t capacity, int timeoutMs) {
+    return platform::TlsReceive(session, buffer, capacity, timeoutMs);
+  };
+  ops.send = [session](const char* data, std::size_t length, int timeoutMs) {
+    return platform::TlsSend(session, data, length, timeoutMs);
+  };
+  ops.close = [session, socket] {
+    platform::EndTls(session, kTlsEndMs);
+    platform::ShutdownSocket(socket);
+    platform::CloseSocket(socket);
+  };
+  return ops;
+}
+
+std::string StartTlsOn(platform::SocketHandle socket, Connection& connection) {
+  const MailSettings& s = Settings;
+  platform::TlsOptions options;
+  options.serverName = s.Gateway.c_str();
+  options.verify = s.TlsVerify.view() != "off";
+  options.caFile = s.CaFile.c_str();
+  auto bound = std::chrono::duration_cast<Milliseconds>(connection.Bounds().command).count();
+  platform::TlsStart start = platform::StartTls(socket, options, static_cast<int>(bound));
+  std::string gateway(s.Gateway.view());
+  switch (start.failure) {
+    case platform::TlsFailure::kNone:
+      break;
+    case platform::TlsFailure::kUntrusted:
+      return "The certificate of " + gateway + " is not trusted: " + start.detail;
+    case platform::TlsFailure::kWrongName:
+      return "The certificate does not name " + gateway + ": " + start.detail;
+    case platform::TlsFailure::kHandshake:
+    case platform::TlsFailure::kTimedOut:
+      return "The TLS handshake with " + gateway + " failed: " + start.detail;
+  }
+  LogMessage("TLS OK: " + start.detail, false);
+  LogMessage(options.verify ? "Certificate of " + gateway + " verified"
+                            : "Certificate of " + gateway + " not verified (TlsVerify off)",
+             false);
+  connection.SwitchTo(TlsOps(start.session, socket));
+  return {};
+}
+
+}  // namespace
 
 bool SendMail(const ReplyBounds& bounds) {
   char LineBuffer[kLineBufferCapacity];
@@ -38,12 +117,10 @@ bool SendMail(const ReplyBounds& bounds) {
   LogMessage(LineBuffer, false);
 
   std::uint16_t port = 0;
-  if (!platform::LookupServicePort("smtp", "tcp", port)) {
-    LogMessage("Couldn't locate smtp service", true);
+  if (!FindPort(port)) {
     platform::CloseSocket(socket);
     return false;
   }
-  LogMessage("Found smtp Service", false);
 
   if (!platform::ConnectSocket(socket, relay, port)) {
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Failed to connect to %s", Settings.Gateway.c_str());
@@ -57,7 +134,11 @@ bool SendMail(const ReplyBounds& bounds) {
   LogMessage(LineBuffer, false);
 
   Connection connection(SocketOps(socket), bounds);
-  bool delivered = DeliverMessage(connection);
+  TlsStarter startTls = [socket](Connection& c) { return StartTlsOn(socket, c); };
+  if (Settings.Tls.view() == "implicit") {
+    if (std::string failure = startTls(connection); !failure.empty()) return AbortDelivery(connection, failure);
+  }
+  bool delivered = DeliverMessage(connection, startTls);
   connection.Close();
   if (delivered) platform::CleanupSockets();
   return delivered;

@@ -111,7 +111,8 @@ bool TransferMessage(Connection& connection) {
   return true;
 }
 
-bool DeliverMessage(Connection& connection) {
+bool DeliverMessage(Connection& connection, const TlsStarter& startTls) {
   ExpectReply(connection, "220", connection.Bounds().greeting);
-  return SendEnvelope(connection) && TransferMessage(connection);
+  bool introduced = SubmissionAsked() ? Introduce(connection, startTls) : SayHelo(connection);
+  return introduced && SendEnvelope(connection) && TransferMessage(connection);
 }

@@ -53,6 +53,8 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
   return true;
 }
 
+std::uint16_t PortInNetworkOrder(std::uint16_t port) { return htons(port); }
+
 bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port) {
   if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) return false;
   sockaddr_in address;

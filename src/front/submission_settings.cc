@@ -1,0 +1,142 @@
+#include "front/submission_settings.h"
+
+#include <cstring>
+#include <memory>
+
+#include "front/mail_settings.h"
+#include "front/options.h"
+#include "platform/file.h"
+#include "platform/text_stream.h"
+#include "platform/tls.h"
+#include "smtp/submission.h"
+
+namespace {
+
+struct Setting {
+  Field MailSettings::*field;
+  const char* name;
+  const char* variable;
+  bool singleLine;
+};
+
+const Setting kSettings[] = {
+    {&MailSettings::Port, "Port", "ryPort", true},
+    {&MailSettings::Tls, "Tls", "ryTls", true},
+    {&MailSettings::CaFile, "CaFile", "ryCaFile", false},
+    {&MailSettings::TlsVerify, "TlsVerify", "ryTlsVerify", true},
+    {&MailSettings::User, "User", "ryUser", true},
+    {&MailSettings::Auth, "Auth", "ryAuth", true},
+    {&MailSettings::PasswordFile, "PasswordFile", "ryPasswordFile", false},
+};
+
+bool OneOf(const Field& field, std::initializer_list<std::string_view> values) {
+  for (std::string_view value : values) {
+    if (field.view() == value) return true;
+  }
+  return false;
+}
+
+// 1-65535 in decimal, or a name the services table may know.
+bool IsPortOrService(std::string_view value) {
+  if (value.empty()) return false;
+  if (value.find_first_not_of("0123456789") == std::string_view::npos) {
+    if (value.size() > 5) return false;
+    unsigned long port = 0;
+    for (char digit : value) port = port * 10 + static_cast<unsigned long>(digit - '0');
+    return port >= 1 && port <= 65535;
+  }
+  return value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_") ==
+         std::string_view::npos;
+}
+
+std::string StorePassword(std::string_view password) {
+  if (password.size() > Settings.Password.kMaxLength) {
+    return FramedFailure("The password is longer than 4095 characters.");
+  }
+  if (password.find('\0') != std::string_view::npos) return FramedFailure("The password holds a zero byte.");
+  Settings.Password.Assign(password);
+  return {};
+}
+
+// The password is the file's first line, without its LF or CR LF.
+std::string ReadPasswordFile() {
+  platform::FileHandle file = platform::OpenForReading(Settings.PasswordFile.c_str());
+  if (file == platform::kNoFile) return FramedFailure("Failed to open the PasswordFile");
+  // Room for the longest password, its CR LF, and one byte to tell it is longer.
+  constexpr std::size_t kRoom = kPasswordCapacity + 2;
+  std::unique_ptr<char[]> text(new char[kRoom]);
+  std::size_t used = 0;
+  bool failed = false;
+  while (used < kRoom && std::memchr(text.get(), '\n', used) == nullptr) {
+    std::ptrdiff_t got = platform::ReadFile(file, text.get() + used, kRoom - used);
+    if (got <= 0) {
+      failed = got < 0;
+      break;
+    }
+    used += static_cast<std::size_t>(got);
+  }
+  platform::CloseFile(file);
+  std::string failure;
+  if (failed) {
+    failure = FramedFailure("Failed to read the PasswordFile");
+  } else {
+    std::string_view line(text.get(), used);
+    std::size_t end = line.find('\n');
+    if (end != std::string_view::npos) {
+      line = line.substr(0, end);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    }
+    failure = end == std::string_view::npos && used == kRoom
+                  ? FramedFailure("The password is longer than 4095 characters.")
+                  : StorePassword(line);
+  }
+  volatile char* bytes = text.get();
+  for (std::size_t i = 0; i < kRoom; ++i) bytes[i] = '\0';
+  return failure;
+}
+
+}  // namespace
+
+std::string CompleteSubmissionSettings(const platform::Environment& environment) {
+  MailSettings& s = Settings;
+  for (const Setting& setting : kSettings) {
+    Field& field = s.*setting.field;
+    if (field.IsSet()) continue;
+    if (auto value = environment.Find(setting.variable)) {
+      if (std::string refused = StoreSetting(field, setting.name, *value, setting.singleLine); !refused.empty()) {
+        return refused;
+      }
+    }
+  }
+  if (s.Port.IsSet() && !IsPortOrService(s.Port.view())) {
+    return FramedFailure("The Port value must be a port from 1 to 65535 or a service name.");
+  }
+  if (s.Tls.IsSet() && !OneOf(s.Tls, {"none", "starttls", "implicit"})) {
+    return FramedFailure("The Tls value must be none, starttls or implicit.");
+  }
+  if (s.TlsVerify.IsSet() && !OneOf(s.TlsVerify, {"on", "off"})) {
+    return FramedFailure("The TlsVerify value must be on or off.");
+  }
+  if (s.Auth.IsSet() && !OneOf(s.Auth, {"plain", "login"})) {
+    return FramedFailure("The Auth value must be plain or login.");
+  }
+  if (SubmissionAsked() && !platform::TlsBuiltIn()) {
+    return FramedFailure("The Tls and User settings need TLS, and this RyMail was built without TLS.");
+  }
+  if (s.User.IsSet()) {
+    if (!OneOf(s.Tls, {"starttls", "implicit"})) {
+      return FramedFailure("The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit.");
+    }
+    if (s.PasswordFile.IsSet()) {
+      if (std::string failure = ReadPasswordFile(); !failure.empty()) return failure;
+    } else if (auto password = environment.Find("ryPassword")) {
+      if (std::string failure = StorePassword(*password); !failure.empty()) return failure;
+    } else {
+      return FramedFailure("The User value needs a password: ryPassword or --password-file.");
+    }
+  }
+  if (SubmissionAsked() && s.CaFile.IsSet() && !platform::CanOpenForReading(s.CaFile.c_str())) {
+    return FramedFailure("Failed to open the CaFile");
+  }
+  return {};
+}

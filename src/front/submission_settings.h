@@ -1,0 +1,13 @@
+// The settings of submission relays: port, TLS, trust anchors, AUTH and the
+// password. None of them present: a plain run, exactly as without them.
+#pragma once
+
+#include <string>
+
+#include "platform/environment.h"
+
+/// Completes the submission settings from the environment (an option wins
+/// over its variable), checks their values, and reads the password when a
+/// User asks for AUTH. Returns the failure text to print (the run then ends
+/// with status 1, before any network activity), or an empty text.
+std::string CompleteSubmissionSettings(const platform::Environment& environment);
