@@ -1,0 +1,55 @@
+// A submission relay on 127.0.0.1 for the process tests: STARTTLS or TLS
+// from the first byte, AUTH, and answers chosen by command name. It serves
+// one connection, records what it read before and after TLS, and is bounded
+// by an idle timeout.
+#pragma once
+
+#include <map>
+#include <string>
+#include <thread>
+
+/// Throwaway certificates, made once per test process: PEM files that each
+/// hold a server's key and certificate.
+struct TestCertificates {
+  std::string caFile;     // the CA the client is given
+  std::string good;       // localhost and 127.0.0.1, from that CA
+  std::string otherName;  // other.example.com only
+  std::string expired;    // localhost, expired yesterday
+  std::string unknownCa;  // localhost, from a CA the client is not given
+};
+const TestCertificates& Certificates();
+
+class SubmissionRelay {
+ public:
+  struct Options {
+    int port = 587;
+    bool implicitTls = false;
+    std::string certificate = Certificates().good;
+    // Answers by command name ("EHLO", "STARTTLS", "AUTH", "MAIL", "RCPT",
+    // "DATA", "." for the end of data, "QUIT"), in place of the accepting
+    // ones. "EHLO" answers before TLS, "EHLO-TLS" after it. An answer of
+    // "<close>" closes the connection instead. "HANDSHAKE" (any answer)
+    // closes it during the handshake, once the client's hello is read.
+    std::map<std::string, std::string> answers;
+  };
+
+  explicit SubmissionRelay(Options options, int idleTimeoutMs = 20000);
+  ~SubmissionRelay();
+  SubmissionRelay(const SubmissionRelay&) = delete;
+  SubmissionRelay& operator=(const SubmissionRelay&) = delete;
+
+  bool Listening() const { return listener_ >= 0; }
+  /// Waits for the connection to end; the bytes read in clear, and through TLS.
+  const std::string& Plain();
+  const std::string& Secure();
+
+ private:
+  void Serve();
+
+  Options options_;
+  int idleTimeoutMs_;
+  int listener_ = -1;
+  std::string plain_;
+  std::string secure_;
+  std::thread thread_;
+};

@@ -1,0 +1,276 @@
+// Submission relays as the built program meets them: STARTTLS, TLS from the
+// first byte, certificate checks and AUTH, with hostile relays and secrets
+// that must never show.
+#include <regex>
+
+#include "process/process_fixture.h"
+#include "process/submission_relay.h"
+#include "smtp/submission.h"
+
+namespace {
+
+constexpr char kPassword[] = "s3cret pass:word";
+
+// Everything after the envelope, as the plain tests see it.
+std::string MessageAfterTheEnvelope(const std::string& receivedLine) {
+  return "DATA\r\n" + receivedLine +
+         "Message-ID: <ID>\r\nDate: <DATE>\r\n"
+         "X-Mailer: ryMail-V1.0 for DOS available at https://rymail.example.org/\r\n"
+         "From: sender@example.com\r\nTo: rcpt@example.com\r\nSubject: None\r\n\r\n"
+         "Hello,\r\nthis is the body.\r\n\r\n.\r\nQUIT\r\n";
+}
+
+class Submission : public ProcessTest {
+ protected:
+  // A delivery through the relay on localhost with TLS in the given mode, AUTH as alice.
+  std::vector<std::string> TlsArguments(const std::string& mode, int port) const {
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), {"--tls", mode, "--port", std::to_string(port), "--ca-file",
+                                       Certificates().caFile, "--user", "alice", "-d", log_});
+    return arguments;
+  }
+  static std::vector<std::string> WithPassword(std::vector<std::string> extra = {}) {
+    extra.push_back(std::string("ryPassword=") + kPassword);
+    return Environment(extra);
+  }
+  // The debug file with the start time and the TLS session masked.
+  std::string Log() const {
+    static const std::regex session("TLS OK: [^\r]+");
+    return std::regex_replace(MaskVolatile(ReadWholeFile(log_)), session, "TLS OK: <SESSION>");
+  }
+  // The password, and the forms AUTH sends it in, appear nowhere the user or a log can see.
+  void ExpectNoSecret(const ProgramRun& run) const {
+    std::string log = ReadWholeFile(log_);
+    for (const std::string& secret : {std::string(kPassword), Base64(kPassword),
+                                      Base64(std::string("\0alice\0", 7) + kPassword)}) {
+      EXPECT_EQ(run.output.find(secret), std::string::npos) << secret;
+      EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+    }
+  }
+
+  std::string log_ = dir_.path() + "/debug.log";
+};
+
+TEST_F(Submission, StartTlsThenAuthPlainThenTheMessageAsBefore) {
+  SubmissionRelay relay({});
+  ASSERT_TRUE(relay.Listening());
+  ProgramRun run = RunProgram(TlsArguments("starttls", 587), WithPassword());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output, "-RyMail-Info, Initializing Debug File [" + log_ + "]\r\n" + kSentLine);
+  EXPECT_EQ(relay.Plain(), "EHLO client.example.com\r\nSTARTTLS\r\n");
+  EXPECT_EQ(MaskVolatile(relay.Secure()),
+            "EHLO client.example.com\r\nAUTH PLAIN " + Base64(std::string("\0alice\0", 7) + kPassword) +
+                "\r\nMAIL FROM: sender@example.com\r\nRCPT TO: rcpt@example.com\r\n" + MessageAfterTheEnvelope(ReceivedLine()));
+  EXPECT_EQ(Log(),
+            "Initiated RyMail at <TIME>\r\n\r\n"
+            "-RyMail-Info, Beginning Sockets Startup [WSAStartup]\r\n"
+            "-RyMail-Info, Socket Startup Done\r\n"
+            "-RyMail-Info, Valid Socket Found\r\n"
+            "-RyMail-Info, Got hostbyname [localhost]\r\n"
+            "-RyMail-Info, Using port 587\r\n"
+            "-RyMail-Info, Connection to localhost established.\r\n"
+            "-RyMail-Info, Received 220 relay.example.com ESMTP ready\r\r\n"
+            "-RyMail-Info, Sending EHLO client.example.com\r\r\n"
+            "-RyMail-Info, EHLO was OK.\r\n"
+            "-RyMail-Info, Received 250-relay.example.com\r\r\n250-PIPELINING\r\r\n250 STARTTLS\r\r\n"
+            "-RyMail-Info, Sending STARTTLS\r\n"
+            "-RyMail-Info, Received 220 2.0.0 Ready to start TLS\r\r\n"
+            "-RyMail-Info, TLS OK: <SESSION>\r\n"
+            "-RyMail-Info, Certificate of localhost verified\r\n"
+            "-RyMail-Info, Sending EHLO client.example.com\r\r\n"
+            "-RyMail-Info, EHLO was OK.\r\n"
+            "-RyMail-Info, Received 250-relay.example.com\r\r\n250-AUTH PLAIN LOGIN\r\r\n250 8BITMIME\r\r\n"
+            "-RyMail-Info, Sending AUTH PLAIN\r\n"
+            "-RyMail-Info, Received 235 2.7.0 Authentication successful\r\r\n"
+            "-RyMail-Info, AUTH OK\r\n"
+            "-RyMail-Info, Sending MAIL FROM: sender@example.com\r\r\n"
+            "-RyMail-Info, MAIL FROM: OK\r\n"
+            "-RyMail-Info, Received 250 2.1.0 Ok\r\r\n"
+            "-RyMail-Info, Sending RCPT TO: rcpt@example.com\r\r\n"
+            "-RyMail-Info, RCPT TO: OK\r\n"
+            "-RyMail-Info, Received 250 2.1.5 Ok\r\r\n"
+            "-RyMail-Info, Sending DATA\r\n"
+            "-RyMail-Info, DATA OK\r\n"
+            "-RyMail-Info, Received 354 End data with <CR><LF>.<CR><LF>\r\r\n"
+            "-RyMail-Info, Received: by OK\r\n"
+            "-RyMail-Info, Message ID OK\r\n"
+            "-RyMail-Info, Date OK\r\n"
+            "-RyMail-Info, X-Mailer Info OK\r\n"
+            "-RyMail-Info, FROM: OK\r\n"
+            "-RyMail-Info, TO: OK\r\n"
+            "-RyMail-Info, SUBJECT: OK\r\n"
+            "-RyMail-Info, EOF . OK\r\n"
+            "-RyMail-Info, Received 250 2.0.0 Ok: queued\r\r\n"
+            "-RyMail-Info, Received 221 2.0.0 Bye\r\r\n"
+            "-RyMail-Info, Your mail has been sent.\r\n");
+  ExpectNoSecret(run);
+}
+
+TEST_F(Submission, ImplicitTlsOnTheSubmissionsPortWithAuthLoginAndAPasswordFile) {
+  SubmissionRelay::Options options;
+  options.port = 465;
+  options.implicitTls = true;
+  SubmissionRelay relay(options);
+  std::vector<std::string> arguments = TlsArguments("implicit", 465);
+  arguments.erase(arguments.begin() + 12, arguments.begin() + 14);  // no --port: the submissions service
+  std::string passwordFile = dir_.Write("password", std::string(kPassword) + "\r\nsecond line\n");
+  arguments.insert(arguments.end(), {"--auth", "login", "--password-file", passwordFile});
+  ProgramRun run = RunProgram(arguments, Environment());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(relay.Plain(), "");
+  EXPECT_EQ(MaskVolatile(relay.Secure()), "EHLO client.example.com\r\nAUTH LOGIN\r\n" + Base64("alice") + "\r\n" +
+                                              Base64(kPassword) +
+                                              "\r\nMAIL FROM: sender@example.com\r\nRCPT TO: rcpt@example.com\r\n" +
+                                              MessageAfterTheEnvelope(ReceivedLine()));
+  std::string log = Log();
+  EXPECT_NE(log.find("Found submissions Service\r\n-RyMail-Info, Connection to localhost established.\r\n"
+                     "-RyMail-Info, TLS OK: <SESSION>\r\n-RyMail-Info, Certificate of localhost verified\r\n"
+                     "-RyMail-Info, Received 220 relay.example.com"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Sending AUTH LOGIN\r\n-RyMail-Info, Received 334 VXNlcm5hbWU6\r\r\n"
+                     "-RyMail-Info, Sending the user name\r\n-RyMail-Info, Received 334 UGFzc3dvcmQ6\r\r\n"
+                     "-RyMail-Info, Sending the password\r\n"),
+            std::string::npos);
+  ExpectNoSecret(run);
+}
+
+TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
+  const TestCertificates& certificates = Certificates();
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> answers;
+    std::string certificate;
+    std::string failure;  // the start of the failure line
+  } cases[] = {
+      {"STARTTLS not offered", {{"EHLO", "250-relay.example.com\r\n250 AUTH PLAIN\r\n"}}, certificates.good,
+       "The relay does not offer STARTTLS"},
+      {"454 to STARTTLS", {{"STARTTLS", "454 4.7.0 TLS not available\r\n"}}, certificates.good,
+       "The relay refused STARTTLS: 454 4.7.0 TLS not available"},
+      {"injected after 220", {{"STARTTLS", "220 2.0.0 Ready\r\n250 injected\r\n"}}, certificates.good,
+       "Data arrived after the STARTTLS reply, before TLS: the connection is not safe"},
+      {"close during the handshake", {{"HANDSHAKE", "<close>"}}, certificates.good,
+       "The TLS handshake with localhost failed: "},
+      {"another name", {}, certificates.otherName, "The certificate does not name localhost: "},
+      {"expired", {}, certificates.expired, "The certificate of localhost is not trusted: "},
+      {"unknown CA", {}, certificates.unknownCa, "The certificate of localhost is not trusted: "},
+      {"AUTH not offered", {{"EHLO-TLS", "250-relay.example.com\r\n250 8BITMIME\r\n"}}, certificates.good,
+       "The relay does not offer AUTH"},
+      {"535 to AUTH", {{"AUTH", "535 5.7.8 Authentication credentials invalid\r\n"}}, certificates.good,
+       "AUTH was refused: 535 5.7.8 Authentication credentials invalid"},
+      {"454 to AUTH", {{"AUTH", "454 4.7.0 Temporary authentication failure\r\n"}}, certificates.good,
+       "AUTH was refused: 454 4.7.0 Temporary authentication failure"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SubmissionRelay::Options options;
+    options.answers = c.answers;
+    options.certificate = c.certificate;
+    SubmissionRelay relay(options);
+    ProgramRun run = RunProgram(TlsArguments("starttls", 587), WithPassword());
+    EXPECT_EQ(run.status, 1);
+    std::string first = "-RyMail-FAIL, " + c.failure;
+    EXPECT_EQ(run.output.find("-RyMail-Info, Initializing Debug File [" + log_ + "]\r\n" + first), 0u) << run.output;
+    EXPECT_EQ(run.output.substr(run.output.size() - std::string(kFailedToSend).size()), kFailedToSend);
+    EXPECT_EQ((relay.Plain() + relay.Secure()).find("MAIL FROM"), std::string::npos);
+    ExpectNoSecret(run);
+  }
+  // A relay that takes AUTH but refuses the sender: the run ends there, the sender sent only through TLS.
+  SubmissionRelay::Options refusing;
+  refusing.answers = {{"MAIL", "530 5.7.0 Authentication required\r\n"}};
+  SubmissionRelay relay(refusing);
+  ProgramRun run = RunProgram(TlsArguments("starttls", 587), WithPassword());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output.substr(run.output.size() - std::string(kNotExpected).size()), kNotExpected);
+  EXPECT_EQ(relay.Plain().find("MAIL FROM"), std::string::npos);
+  EXPECT_NE(relay.Secure().find("MAIL FROM"), std::string::npos);
+}
+
+TEST_F(Submission, TlsVerifyOffTakesAnyCertificateAndSaysSo) {
+  for (const std::string& certificate : {Certificates().otherName, Certificates().expired}) {
+    SubmissionRelay::Options options;
+    options.certificate = certificate;
+    SubmissionRelay relay(options);
+    std::vector<std::string> arguments = TlsArguments("starttls", 587);
+    arguments.insert(arguments.end(), {"--tls-verify", "off"});
+    ProgramRun run = RunProgram(arguments, WithPassword());
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(Log().find("Certificate of localhost not verified (TlsVerify off)\r\n"), std::string::npos);
+  }
+}
+
+TEST_F(Submission, AddressLiteralIsCheckedAgainstTheCertificatesAddresses) {
+  for (const std::string& certificate : {Certificates().good, Certificates().otherName}) {
+    SubmissionRelay::Options options;
+    options.certificate = certificate;
+    SubmissionRelay relay(options);
+    std::vector<std::string> arguments = TlsArguments("starttls", 587);
+    arguments[5] = "127.0.0.1";
+    ProgramRun run = RunProgram(arguments, WithPassword());
+    bool named = certificate == Certificates().good;
+    EXPECT_EQ(run.status, named ? 0 : 1) << run.output;
+    EXPECT_EQ(run.output.find("-RyMail-FAIL, The certificate does not name 127.0.0.1: ") == std::string::npos, named)
+        << run.output;
+  }
+}
+
+TEST_F(Submission, PortAloneChangesOnlyThePort) {
+  SubmissionRelay::Options options;
+  options.port = 2525;
+  SubmissionRelay relay(options);
+  std::vector<std::string> arguments = MailArguments();
+  arguments.insert(arguments.end(), {"--port", "2525"});
+  ProgramRun run = RunProgram(arguments, Environment());
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(MaskVolatile(relay.Plain()), "HELO client.example.com\r\nMAIL FROM: sender@example.com\r\n"
+                                         "RCPT TO: rcpt@example.com\r\n" + MessageAfterTheEnvelope(ReceivedLine()));
+}
+
+TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
+  std::string longPassword(4096, 'p');
+  std::string missing = dir_.path() + "/missing";
+  struct Case {
+    std::vector<std::string> extra;
+    std::vector<std::string> environment;
+    std::string failure;
+  } cases[] = {
+      {{"--tls", "ssl"}, {}, "The Tls value must be none, starttls or implicit."},
+      {{}, {"RYTLS=StartTLS"}, "The Tls value must be none, starttls or implicit."},
+      {{"--port", "0"}, {}, "The Port value must be a port from 1 to 65535 or a service name."},
+      {{"--port", "65536"}, {}, "The Port value must be a port from 1 to 65535 or a service name."},
+      {{"--port", "25 x"}, {}, "The Port value must be a port from 1 to 65535 or a service name."},
+      {{"--tls", "starttls", "--tls-verify", "no"}, {}, "The TlsVerify value must be on or off."},
+      {{"--tls", "starttls", "--user", "a", "--auth", "cram-md5"}, {}, "The Auth value must be plain or login."},
+      {{"--user", "alice"}, {"ryPassword=x"}, "The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit."},
+      {{"--tls", "none", "--user", "alice"}, {"ryPassword=x"}, "The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit."},
+      {{"--tls", "starttls", "--user", "alice"}, {}, "The User value needs a password: ryPassword or --password-file."},
+      {{"--tls", "starttls", "--user", "alice"}, {"ryPassword=" + longPassword}, "The password is longer than 4095 characters."},
+      {{"--tls", "starttls", "--user", "alice", "--password-file", dir_.Write("long", longPassword)}, {},
+       "The password is longer than 4095 characters."},
+      {{"--tls", "starttls", "--user", "alice", "--password-file", missing}, {}, "Failed to open the PasswordFile"},
+      {{"--tls", "implicit", "--ca-file", missing}, {}, "Failed to open the CaFile"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    ProgramRun run = RunProgram(arguments, Environment(c.environment));
+    EXPECT_EQ(run.status, 1) << c.failure;
+    EXPECT_EQ(run.output, "\r\n-RyMail-FAIL, " + c.failure + "\r\n\r\n");
+    EXPECT_EQ(run.output.find(longPassword.substr(0, 100)), std::string::npos);
+  }
+  ProgramRun password = RunProgram({"--password", kPassword}, Environment());
+  EXPECT_EQ(password.output, "\r\n-RyMail-FAIL, Don't understand [--password]\r\n\r\n");
+}
+
+TEST_F(Submission, LongestPasswordGoesWhole) {
+  std::string password(4095, 'k');
+  SubmissionRelay relay({});
+  std::vector<std::string> arguments = TlsArguments("starttls", 587);
+  arguments.insert(arguments.end(), {"--password-file", dir_.Write("password", password + "\n")});
+  ProgramRun run = RunProgram(arguments, Environment());
+  EXPECT_EQ(run.status, 0) << run.output.substr(0, 300);
+  EXPECT_NE(relay.Secure().find("AUTH PLAIN " + Base64(std::string("\0alice\0", 7) + password) + "\r\n"),
+            std::string::npos);
+}
+
+}  // namespace
