@@ -1,13 +1,15 @@
 // A fast SMTP sink for the benchmark: serves one connection after another on
 // 127.0.0.1:25, accepts everything, and appends one line per message to the
 // stats file: the DATA byte count (terminator included) and whether the
-// end-of-data sequence arrived. Ends on SIGTERM.
+// end-of-data sequence arrived. Given a PEM file with a key and certificate,
+// it also offers STARTTLS. Ends on SIGTERM.
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/ssl.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,9 +21,21 @@ constexpr std::size_t kBufferSize = 1 << 20;
 constexpr char kTerminator[] = "\r\n.\r\n";
 constexpr std::size_t kTerminatorLength = 5;
 
-bool Say(int fd, const char* text) {
+SSL_CTX* tlsContext = nullptr;  // set when STARTTLS is offered
+
+// The client's connection, in clear or, after STARTTLS, through TLS.
+struct Client {
+  int fd;
+  SSL* ssl = nullptr;
+  ssize_t Receive(char* buffer, std::size_t capacity) {
+    return ssl ? SSL_read(ssl, buffer, static_cast<int>(capacity)) : ::recv(fd, buffer, capacity, 0);
+  }
+};
+
+bool Say(Client& client, const char* text) {
   std::size_t length = std::strlen(text);
-  return ::send(fd, text, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+  if (client.ssl) return SSL_write(client.ssl, text, static_cast<int>(length)) == static_cast<int>(length);
+  return ::send(client.fd, text, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
 }
 
 void Record(const char* statsPath, unsigned long long bytes, bool whole) {
@@ -42,14 +56,15 @@ std::size_t TerminatorEnd(const std::string& tail, const char* data, std::size_t
 }
 
 void Serve(int fd, const char* statsPath) {
+  Client client{fd};
   std::vector<char> buffer(kBufferSize);
   std::string line;
   bool inData = false;
   unsigned long long dataBytes = 0;  // DATA text so far, terminator included
   std::string tail;                  // its last bytes, at most four
-  Say(fd, "220 sink ready\r\n");
+  Say(client, "220 sink ready\r\n");
   for (;;) {
-    ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+    ssize_t got = client.Receive(buffer.data(), buffer.size());
     if (got <= 0) break;
     const char* data = buffer.data();
     std::size_t length = static_cast<std::size_t>(got);
@@ -67,7 +82,7 @@ void Serve(int fd, const char* statsPath) {
         inData = false;
         data += end;
         length -= end;
-        Say(fd, "250 2.0.0 accepted\r\n");
+        Say(client, "250 2.0.0 accepted\r\n");
         continue;
       }
       const char* newline = static_cast<const char*>(std::memchr(data, '\n', length));
@@ -80,29 +95,42 @@ void Serve(int fd, const char* statsPath) {
         inData = true;
         dataBytes = 0;
         tail = "\r\n";  // an empty message ends with ".\r\n" at once
-        Say(fd, "354 go ahead\r\n");
+        Say(client, "354 go ahead\r\n");
       } else if (line.rfind("QUIT", 0) == 0) {
-        Say(fd, "221 bye\r\n");
-        ::close(fd);
-        return;
+        Say(client, "221 bye\r\n");
+        break;
+      } else if (line.rfind("STARTTLS", 0) == 0 && tlsContext && !client.ssl) {
+        Say(client, "220 go ahead\r\n");
+        client.ssl = SSL_new(tlsContext);
+        SSL_set_fd(client.ssl, fd);
+        if (SSL_accept(client.ssl) != 1) break;
       } else if (line.rfind("EHLO", 0) == 0) {
-        Say(fd, "250-sink\r\n250 8BITMIME\r\n");
+        Say(client, tlsContext && !client.ssl ? "250-sink\r\n250-STARTTLS\r\n250 8BITMIME\r\n" : "250-sink\r\n250 8BITMIME\r\n");
       } else {
-        Say(fd, "250 ok\r\n");
+        Say(client, "250 ok\r\n");
       }
       line.clear();
     }
   }
   if (inData) Record(statsPath, dataBytes, false);
+  if (client.ssl) SSL_free(client.ssl);
   ::close(fd);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: rymail_sink STATS_FILE\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: rymail_sink STATS_FILE [KEY_AND_CERTIFICATE.pem]\n");
     return 2;
+  }
+  if (argc == 3) {
+    tlsContext = SSL_CTX_new(TLS_server_method());
+    if (SSL_CTX_use_certificate_chain_file(tlsContext, argv[2]) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tlsContext, argv[2], SSL_FILETYPE_PEM) != 1) {
+      std::fprintf(stderr, "rymail_sink: cannot use %s\n", argv[2]);
+      return 1;
+    }
   }
   int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
