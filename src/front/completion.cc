@@ -93,7 +93,10 @@ std::string CompleteSettings(const platform::Environment& environment) {
 
   if (!s.DebugFile.IsSet()) {
     if (auto value = environment.Find("ryDebugFile")) {
-      failure = EnableDebugLog(*value, {s.InputFile.view(), s.MailToInputFile.view()});
+      std::vector<std::string_view> inputs = InputFilesOfTheEnvironment(environment);
+      inputs.insert(inputs.end(), {s.InputFile.view(), s.MailToInputFile.view(), s.PasswordFile.view(),
+                                   s.CaFile.view()});
+      failure = EnableDebugLog(*value, inputs);
       if (!failure.empty()) return failure;
     }
   }

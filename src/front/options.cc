@@ -56,12 +56,15 @@ const Option* FindOption(const char* word) {
   return nullptr;
 }
 
-// The values of every "-i" and "-l" pair on the command line, wherever they
-// stand: a "-d" must not empty one that a later pair names.
+// Every file the run reads, wherever the command line names it (a "-d" must
+// not empty one that a later pair names), and the password and CA files of
+// the environment, which are read later.
 std::vector<std::string_view> InputFilesNamed(int argc, const char* const* argv) {
-  std::vector<std::string_view> files;
+  std::vector<std::string_view> files = InputFilesOfTheEnvironment(platform::ProcessEnvironment());
   for (int word = 1; word + 1 < argc; word += 2) {
-    if (std::strcmp(argv[word], "-i") == 0 || std::strcmp(argv[word], "-l") == 0) files.emplace_back(argv[word + 1]);
+    for (const char* reads : {"-i", "-l", "--password-file", "--ca-file"}) {
+      if (std::strcmp(argv[word], reads) == 0) files.emplace_back(argv[word + 1]);
+    }
   }
   return files;
 }
@@ -108,6 +111,14 @@ std::string StoreSetting(Field& field, std::string_view name, std::string_view v
   }
   field.Assign(value);
   return {};
+}
+
+std::vector<std::string_view> InputFilesOfTheEnvironment(const platform::Environment& environment) {
+  std::vector<std::string_view> files;
+  for (const char* variable : {"ryPasswordFile", "ryCaFile"}) {
+    if (auto value = environment.Find(variable)) files.push_back(*value);
+  }
+  return files;
 }
 
 std::string EnableDebugLog(std::string_view value, const std::vector<std::string_view>& inputFiles) {

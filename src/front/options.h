@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "front/mail_settings.h"
+#include "platform/environment.h"
 
 /// Walks the arguments after the program name into Settings. "-d" starts the
 /// debug log as the walk reaches it. Returns the failure text to print (the
@@ -15,6 +16,10 @@ std::string ParseOptions(int argc, const char* const* argv);
 /// Stores a value whole into a setting. Refuses, with the failure text, a
 /// value longer than the field holds or, when singleLine, one with a CR or LF.
 std::string StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine);
+
+/// The files the environment names for the run to read (the password and
+/// CA files), which a debug file must not empty.
+std::vector<std::string_view> InputFilesOfTheEnvironment(const platform::Environment& environment);
 
 /// Turns the diagnostic log on for a "-d" or ryDebugFile value: "S" or "s"
 /// is the screen, any other value names the debug file, which is started

@@ -54,6 +54,8 @@ std::string StorePassword(std::string_view password) {
     return FramedFailure("The password is longer than 4095 characters.");
   }
   if (password.find('\0') != std::string_view::npos) return FramedFailure("The password holds a zero byte.");
+  // An empty one would only be a failed login, which relays count towards a lockout.
+  if (password.empty()) return FramedFailure("The password is empty.");
   Settings.Password.Assign(password);
   return {};
 }

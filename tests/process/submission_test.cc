@@ -117,7 +117,6 @@ TEST_F(Submission, ImplicitTlsOnTheSubmissionsPortWithAuthLoginAndAPasswordFile)
   arguments.insert(arguments.end(), {"--auth", "login", "--password-file", passwordFile});
   ProgramRun run = RunProgram(arguments, Environment());
   EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_EQ(relay.Plain(), "");
   EXPECT_EQ(MaskVolatile(relay.Secure()), "EHLO client.example.com\r\nAUTH LOGIN\r\n" + Base64("alice") + "\r\n" +
                                               Base64(kPassword) +
                                               "\r\nMAIL FROM: sender@example.com\r\nRCPT TO: rcpt@example.com\r\n" +
@@ -173,6 +172,7 @@ TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
     EXPECT_EQ(run.output.find("-RyMail-Info, Initializing Debug File [" + log_ + "]\r\n" + first), 0u) << run.output;
     EXPECT_EQ(run.output.substr(run.output.size() - std::string(kFailedToSend).size()), kFailedToSend);
     EXPECT_EQ((relay.Plain() + relay.Secure()).find("MAIL FROM"), std::string::npos);
+    EXPECT_EQ(relay.Plain().find("AUTH"), std::string::npos);
     ExpectNoSecret(run);
   }
   // A relay that takes AUTH but refuses the sender: the run ends there, the sender sent only through TLS.
@@ -244,6 +244,9 @@ TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
       {{"--user", "alice"}, {"ryPassword=x"}, "The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit."},
       {{"--tls", "none", "--user", "alice"}, {"ryPassword=x"}, "The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit."},
       {{"--tls", "starttls", "--user", "alice"}, {}, "The User value needs a password: ryPassword or --password-file."},
+      {{"--tls", "starttls", "--user", "alice"}, {"ryPassword="}, "The password is empty."},
+      {{"--tls", "starttls", "--user", "alice", "--password-file", dir_.Write("empty", "\n")}, {},
+       "The password is empty."},
       {{"--tls", "starttls", "--user", "alice"}, {"ryPassword=" + longPassword}, "The password is longer than 4095 characters."},
       {{"--tls", "starttls", "--user", "alice", "--password-file", dir_.Write("long", longPassword)}, {},
        "The password is longer than 4095 characters."},
@@ -260,6 +263,31 @@ TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
   }
   ProgramRun password = RunProgram({"--password", kPassword}, Environment());
   EXPECT_EQ(password.output, "\r\n-RyMail-FAIL, Don't understand [--password]\r\n\r\n");
+}
+
+TEST_F(Submission, DebugFileThatIsThePasswordOrCaFileIsRefusedUntouched) {
+  std::string passwordFile = dir_.Write("password", std::string(kPassword) + "\n");
+  std::string caFile = Certificates().caFile;
+  std::string ca = ReadWholeFile(caFile);
+  struct Case {
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+    std::string named;
+  } cases[] = {
+      {{"-d", passwordFile, "--password-file", passwordFile}, {}, passwordFile},
+      {{"-d", passwordFile}, {"ryPasswordFile=" + passwordFile}, passwordFile},
+      {{"--ca-file", caFile}, {"ryDebugFile=" + caFile}, caFile},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    ProgramRun run = RunProgram(arguments, Environment(c.environment));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "-RyMail-Info, Initializing Debug File [" + c.named + "]\r\n\r\n-RyMail-FAIL, The debug file [" +
+                              c.named + "] is an input file.\r\n\r\n");
+  }
+  EXPECT_EQ(ReadWholeFile(passwordFile), std::string(kPassword) + "\n");
+  EXPECT_EQ(ReadWholeFile(caFile), ca);
 }
 
 TEST_F(Submission, LongestPasswordGoesWhole) {
