@@ -19,4 +19,4 @@ mandoc -T lint -W warning doc/RyMail.1
 tools/package.sh
 echo "=== Real relays"
 cat build/default/relay-report.txt
-[ -f build/default/submission-report.txt ] && cat build/default/submission-report.txt
+if [ -f build/default/submission-report.txt ]; then cat build/default/submission-report.txt; fi

@@ -45,13 +45,13 @@ void BuildMessageIdBase() {
 }
 
 std::string DotAtomText(std::string_view text) {
-  static constexpr std::string_view kSpecials = "!#$%&'*+-/=?^_`{|}~";
+  static constexpr std::string_view kAtomSymbols = "!#$%&'*+-/=?^_`{|}~";
   std::string atom(text);
   for (std::size_t i = 0; i < atom.size(); ++i) {
     char c = atom[i];
     bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
     bool dotBetween = c == '.' && i > 0 && i + 1 < atom.size() && atom[i - 1] != '.';
-    if (!letterOrDigit && !dotBetween && kSpecials.find(c) == std::string_view::npos) atom[i] = '-';
+    if (!letterOrDigit && !dotBetween && kAtomSymbols.find(c) == std::string_view::npos) atom[i] = '-';
   }
   return atom;
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/exit_status.h"
+#include "front/mail_settings.h"
 #include "log/log.h"
 
 bool SendCommand(Connection& connection, std::string_view text) {
@@ -24,6 +25,7 @@ void ExpectReply(Connection& connection, const char* code, Milliseconds bound) {
 }
 
 void EndUnexpected(Connection& connection) {
+  Settings.Password.Wipe();
   LogMessage("Previous response was not expected!", true);
   connection.Close();
   EndRun(kExitFailure);

@@ -31,10 +31,15 @@ bool FindPort(std::uint16_t& port) {
     LogMessage(LineBuffer, false);
     return true;
   }
-  const char* service = !chosen.empty() ? Settings.Port.c_str()
-                        : Settings.Tls.view() == "implicit" ? "submissions"
-                                                            : "smtp";
+  bool implicitDefault = chosen.empty() && Settings.Tls.view() == "implicit";
+  const char* service = !chosen.empty() ? Settings.Port.c_str() : implicitDefault ? "submissions" : "smtp";
   if (!platform::LookupServicePort(service, "tcp", port)) {
+    // Not every services table knows 465 (Windows' does not): its number stands in.
+    if (implicitDefault) {
+      port = platform::PortInNetworkOrder(465);
+      LogMessage("Using port 465", false);
+      return true;
+    }
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Couldn't locate %s service", service);
     LogMessage(LineBuffer, true);
     return false;
@@ -136,9 +141,13 @@ bool SendMail(const ReplyBounds& bounds) {
   Connection connection(SocketOps(socket), bounds);
   TlsStarter startTls = [socket](Connection& c) { return StartTlsOn(socket, c); };
   if (Settings.Tls.view() == "implicit") {
-    if (std::string failure = startTls(connection); !failure.empty()) return AbortDelivery(connection, failure);
+    if (std::string failure = startTls(connection); !failure.empty()) {
+      Settings.Password.Wipe();
+      return AbortDelivery(connection, failure);
+    }
   }
   bool delivered = DeliverMessage(connection, startTls);
+  Settings.Password.Wipe();
   connection.Close();
   if (delivered) platform::CleanupSockets();
   return delivered;

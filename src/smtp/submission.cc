@@ -67,6 +67,7 @@ bool StartTlsStep(Connection& connection, const TlsStarter& startTls) {
   if (connection.HasUnreadBytes()) {
     return AbortDelivery(connection, "Data arrived after the STARTTLS reply, before TLS: the connection is not safe");
   }
+  if (!startTls) return AbortDelivery(connection, "TLS cannot be started on this connection");
   std::string failure = startTls(connection);
   return failure.empty() || AbortDelivery(connection, failure);
 }

@@ -139,6 +139,7 @@ const char* TargetName(const TlsSession* session) {
 // first one after the ClientHello, or a renegotiation with what incoming holds.
 Outcome Handshake(TlsSession* session, bool readFirst, Clock::time_point deadline) {
   bool read = readFirst;
+  bool certificateAsked = false;
   for (;;) {
     if (read) {
       IoStatus got = ReceiveMore(session, deadline);
@@ -172,7 +173,9 @@ Outcome Handshake(TlsSession* session, bool readFirst, Clock::time_point deadlin
         read = true;
         break;
       case SEC_I_INCOMPLETE_CREDENTIALS:
-        // The relay asks for a client certificate: go on without one.
+        // The relay asks for a client certificate: go on without one, once.
+        if (certificateAsked) return Failure(TlsFailure::kHandshake, "the relay insists on a client certificate");
+        certificateAsked = true;
         read = false;
         break;
       case SEC_I_CONTEXT_EXPIRED:
@@ -272,6 +275,11 @@ SECURITY_STATUS AcquireCredentials(CredHandle& credentials) {
 }
 
 void Free(TlsSession* session) {
+  // The record buffer may still hold plaintext (an AUTH line) when a send failed.
+  if (session->outgoing) {
+    ::SecureZeroMemory(session->outgoing.get(),
+                       session->sizes.cbHeader + session->sizes.cbMaximumMessage + session->sizes.cbTrailer);
+  }
   if (session->haveContext) ::DeleteSecurityContext(&session->context);
   if (session->haveCredentials) ::FreeCredentialsHandle(&session->credentials);
   delete session;
@@ -394,6 +402,8 @@ IoResult TlsReceive(TlsSession* session, char* buffer, std::size_t capacity, int
     }
     if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
       std::size_t extra = 0;
+      session->plainOffset = 0;  // a record may give no data (an alert)
+      session->plainLength = 0;
       for (const SecBuffer& piece : pieces) {
         if (piece.BufferType == SECBUFFER_DATA && piece.pvBuffer != nullptr) {
           session->plainOffset = static_cast<std::size_t>(static_cast<char*>(piece.pvBuffer) - session->incoming.get());

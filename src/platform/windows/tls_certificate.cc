@@ -240,7 +240,9 @@ Outcome CheckCertificate(CtxtHandle* context, HCERTSTORE anchors, const char* se
   parameters.RequestedUsage.Usage.rgpszUsageIdentifier = serverUsage;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   Outcome outcome;
-  if (::CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &parameters, 0, nullptr,
+  // Only what the relay sent and the local stores: no fetching of certificates, whose wait nothing would bound.
+  if (::CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &parameters,
+                                CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr,
                                 &chain)) {
     outcome = JudgeChain(chain, certificate, serverName);
     ::CertFreeCertificateChain(chain);

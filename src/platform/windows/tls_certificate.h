@@ -38,9 +38,10 @@ bool IsAddress(const char* name);
 HCERTSTORE LoadAnchors(const char* path, std::string& reason);
 
 /// Checks the certificate of the session's relay against the anchors (the
-/// CA file's, or the system's when anchors is nullptr): the chain first, as
-/// the POSIX build reports it, then serverName (an address against the
-/// certificate's IP entries).
+/// CA file's, or the system's when anchors is nullptr): the chain first,
+/// then serverName (an address against the certificate's IP entries). A
+/// certificate with both faults is "not trusted" here, while OpenSSL names
+/// the wrong name first; both refuse it.
 Outcome CheckCertificate(CtxtHandle* context, HCERTSTORE anchors, const char* serverName);
 
 }  // namespace platform
