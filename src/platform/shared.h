@@ -1,12 +1,24 @@
 // Pieces that both platform implementations share; only they include this.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 
 #include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace platform {
+
+using Clock = std::chrono::steady_clock;
+
+/// The moment timeoutMs from now.
+inline Clock::time_point DeadlineAfter(int timeoutMs) { return Clock::now() + std::chrono::milliseconds(timeoutMs); }
+
+/// Milliseconds left until the deadline, 0 once it has passed.
+inline int RemainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
 
 /// Fills entry from a resolver's answer; false when the address does not fit.
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,

@@ -24,6 +24,22 @@ bool SendAll(int fd, const std::string& text) {
 
 }  // namespace
 
+int ListenOnLoopback(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 RelayStep Answer(std::string text) { return RelayStep{{std::move(text)}, RelayStep::Then::kContinue}; }
 
 RelayStep AnswerInPieces(std::vector<std::string> pieces) {
@@ -47,18 +63,8 @@ ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, DataFault fault, int
 
 ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs)
     : script_(std::move(script)), idleTimeoutMs_(idleTimeoutMs) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ListenOnLoopback(25);
   if (fd < 0) return;
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(25);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
-    ::close(fd);
-    return;
-  }
   listener_ = fd;
   thread_ = std::thread(&ScriptedRelay::Serve, this);
 }

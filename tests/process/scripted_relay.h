@@ -21,6 +21,9 @@ struct DataFault {
   RelayStep step;
 };
 
+/// A listening socket on 127.0.0.1:port; -1 when it cannot be made.
+int ListenOnLoopback(int port);
+
 /// A step that answers with one text.
 RelayStep Answer(std::string text);
 /// A step that answers with the pieces and a pause between them.

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 
+#include "process/scripted_relay.h"
 #include "test_files.h"
 
 namespace {
@@ -168,18 +169,8 @@ const TestCertificates& Certificates() {
 SubmissionRelay::SubmissionRelay(Options options, int idleTimeoutMs)
     : options_(std::move(options)), idleTimeoutMs_(idleTimeoutMs) {
   std::signal(SIGPIPE, SIG_IGN);  // a client that goes away mid-record must not end the tests
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ListenOnLoopback(options_.port);
   if (fd < 0) return;
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
-    ::close(fd);
-    return;
-  }
   listener_ = fd;
   thread_ = std::thread(&SubmissionRelay::Serve, this);
 }

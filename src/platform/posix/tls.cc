@@ -10,6 +10,8 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 
+#include "platform/shared.h"
+
 namespace platform {
 
 struct TlsSession {
@@ -19,15 +21,6 @@ struct TlsSession {
 };
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point DeadlineAfter(int timeoutMs) { return Clock::now() + std::chrono::milliseconds(timeoutMs); }
-
-int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
 
 // Waits for what OpenSSL asked for; kTimedOut when the deadline passes first.
 IoStatus WaitFor(int fd, int sslError, Clock::time_point deadline) {

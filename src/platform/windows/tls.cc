@@ -1,5 +1,6 @@
 #include "platform/tls.h"
 
+#include "platform/shared.h"
 #include "platform/windows/tls_certificate.h"
 
 #include <chrono>
@@ -47,15 +48,6 @@ struct TlsSession {
 };
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point DeadlineAfter(int timeoutMs) { return Clock::now() + std::chrono::milliseconds(timeoutMs); }
-
-int RemainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : static_cast<int>(left);
-}
 
 std::string SchannelReason(SECURITY_STATUS status) {
   switch (status) {
