@@ -65,6 +65,24 @@ class ProcessTest : public ::testing::Test {
   std::string body_;
 };
 
+/// The debug-file records of an accepted delivery from DATA to the end, as
+/// AcceptingScript() and the submission relay answer them.
+constexpr char kLogFromData[] =
+    "-RyMail-Info, Sending DATA\r\n"
+    "-RyMail-Info, DATA OK\r\n"
+    "-RyMail-Info, Received 354 End data with <CR><LF>.<CR><LF>\r\r\n"
+    "-RyMail-Info, Received: by OK\r\n"
+    "-RyMail-Info, Message ID OK\r\n"
+    "-RyMail-Info, Date OK\r\n"
+    "-RyMail-Info, X-Mailer Info OK\r\n"
+    "-RyMail-Info, FROM: OK\r\n"
+    "-RyMail-Info, TO: OK\r\n"
+    "-RyMail-Info, SUBJECT: OK\r\n"
+    "-RyMail-Info, EOF . OK\r\n"
+    "-RyMail-Info, Received 250 2.0.0 Ok: queued\r\r\n"
+    "-RyMail-Info, Received 221 2.0.0 Bye\r\r\n"
+    "-RyMail-Info, Your mail has been sent.\r\n";
+
 constexpr char kSentLine[] = "\r\n-RyMail-Info, Your mail has been sent.\r\n\r\n";
 constexpr char kNotExpected[] = "-RyMail-FAIL, Previous response was not expected!\r\n";
 constexpr char kFailedToSend[] = "-RyMail-FAIL, Failed to send the mail.\r\n";

@@ -100,6 +100,16 @@ class Runner:
         self.results.append(not problems)
         self.say("%-9s %-30s %s" % (relay, case, "FAILED: " + "; ".join(problems) if problems else what))
 
+    def finish(self, report):
+        """Says how many cases passed, writes the report when asked; the exit status."""
+        passed = sum(self.results)
+        failed = len(self.results) - passed
+        self.say("%d passed, %d failed" % (passed, failed))
+        if report:
+            with open(report, "w") as f:
+                f.write("\n".join(self.lines) + "\n")
+        return 1 if failed else 0
+
     def say(self, line):
         print(line, flush=True)
         self.lines.append(line)
@@ -430,13 +440,7 @@ def main():
     finally:
         shutil.rmtree(runner.work, ignore_errors=True)
 
-    passed = sum(runner.results)
-    failed = len(runner.results) - passed
-    runner.say("%d passed, %d failed" % (passed, failed))
-    if args.report:
-        with open(args.report, "w") as f:
-            f.write("\n".join(runner.lines) + "\n")
-    return 1 if failed else 0
+    return runner.finish(args.report)
 
 
 if __name__ == "__main__":

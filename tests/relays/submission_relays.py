@@ -441,14 +441,8 @@ def main():
             guarded(runner, "aiosmtpd", aiosmtpd_cases, runner, server_pem, server_key)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-        passed = sum(runner.results)
-        failed = len(runner.results) - passed
         runner.say("client %s, %.1f s" % (args.client, time.time() - begun))
-        runner.say("%d passed, %d failed" % (passed, failed))
-        if args.report:
-            with open(args.report, "w") as f:
-                f.write("\n".join(runner.lines) + "\n")
-    return 1 if failed else 0
+    return runner.finish(args.report)
 
 
 if __name__ == "__main__":
