@@ -42,3 +42,79 @@ std::string MaskVolatile(const std::string& text) {
   std::string masked = std::regex_replace(std::regex_replace(text, time, "<TIME>"), id, "<ID>");
   return std::regex_replace(masked, date, "Date: <DATE>");
 }
+
+namespace {
+
+// Reads a JSON string at text[at] (its opening quote), decoded; at moves past it.
+bool ReadJsonString(const std::string& text, std::size_t& at, std::string& value) {
+  if (at >= text.size() || text[at] != '"') return false;
+  for (++at; at < text.size(); ++at) {
+    char c = text[at];
+    if (c == '"') {
+      ++at;
+      return true;
+    }
+    if (c != '\\') {
+      value.push_back(c);
+      continue;
+    }
+    if (++at >= text.size()) return false;
+    switch (text[at]) {
+      case 'n': value.push_back('\n'); break;
+      case 'r': value.push_back('\r'); break;
+      case 't': value.push_back('\t'); break;
+      case 'u':
+        if (at + 4 >= text.size()) return false;
+        value.push_back(static_cast<char>(std::stoi(text.substr(at + 1, 4), nullptr, 16)));
+        at += 4;
+        break;
+      default: value.push_back(text[at]);
+    }
+  }
+  return false;
+}
+
+// Skips one JSON value that is not a string: up to the comma or brace that ends it.
+bool SkipJsonValue(const std::string& text, std::size_t& at) {
+  int depth = 0;
+  for (; at < text.size(); ++at) {
+    char c = text[at];
+    if (c == '"') {
+      std::string ignored;
+      if (!ReadJsonString(text, at, ignored)) return false;
+      --at;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    } else if ((c == ',' || c == '}') && depth == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> ParseJsonLine(const std::string& line) {
+  std::map<std::string, std::string> members;
+  if (line.size() < 3 || line.front() != '{' || line.substr(line.size() - 2) != "}\n" ||
+      line.find('\n') != line.size() - 1) {
+    return {};
+  }
+  std::size_t at = 1;
+  while (at < line.size() && line[at] != '}') {
+    std::string key, value;
+    if (!ReadJsonString(line, at, key) || at >= line.size() || line[at++] != ':') return {};
+    if (line[at] == '"') {
+      if (!ReadJsonString(line, at, value)) return {};
+    } else {
+      std::size_t start = at;
+      if (!SkipJsonValue(line, at)) return {};
+      value = line.substr(start, at - start);
+    }
+    members[key] = value;
+    if (line[at] == ',') ++at;
+  }
+  return members;
+}

@@ -22,3 +22,11 @@ std::string ReadWholeFile(const std::string& path);
 /// Message-ID value with <ID> and each Date header's date with <DATE>, so
 /// whole outputs can be compared exactly.
 std::string MaskVolatile(const std::string& text);
+
+#include <map>
+
+/// The members of one JSON object, as RyMail's result line writes it: each
+/// string value decoded (\u00XX as that byte), every other value as its JSON
+/// text ("null", "25", "[...]"). Empty when the text is not one object on
+/// one line ended by LF.
+std::map<std::string, std::string> ParseJsonLine(const std::string& line);

@@ -18,27 +18,47 @@ const char kFailHelo[] = "\n-RyMail-FAIL, Failed to get a valid Helo value.\n\n"
 const char kFailInputFile[] = "\n-RyMail-FAIL, Failed to get a valid Input File.\n\n";
 
 // A setting that must end up with a minimum length: taken from its variable when short.
-std::string RequireMinimum(const platform::Environment& environment, Field& field, const char* name,
+Refusal RequireMinimum(const platform::Environment& environment, Field& field, const char* name,
                            const char* variable, std::size_t minimum, const char* failure) {
   if (field.Length() >= minimum) return {};
   auto value = environment.Find(variable);
   if (!value) return failure;
-  if (std::string refused = StoreSetting(field, name, *value, true); !refused.empty()) return refused;
-  return field.Length() >= minimum ? std::string() : failure;
+  if (Refusal refused = StoreSetting(field, name, *value, true); !refused.empty()) return refused;
+  return field.Length() >= minimum ? Refusal() : Refusal(failure);
 }
 
 // A header text taken from its variable, or a placeholder when that leaves it empty.
-std::string FromVariableOr(Field& field, const char* name, std::string_view value, const char* placeholder) {
-  if (std::string refused = StoreSetting(field, name, value, true); !refused.empty()) return refused;
+Refusal FromVariableOr(Field& field, const char* name, std::string_view value, const char* placeholder) {
+  if (Refusal refused = StoreSetting(field, name, value, true); !refused.empty()) return refused;
   if (!field.IsSet()) field.Assign(placeholder);
   return {};
 }
 
+// Every file the run reads, as far as the settings name them now.
+std::vector<std::string_view> InputFilesOfTheRun(const platform::Environment& environment) {
+  const MailSettings& s = Settings;
+  std::vector<std::string_view> inputs = InputFilesOfTheEnvironment(environment);
+  inputs.insert(inputs.end(), {s.InputFile.view(), s.MailToInputFile.view(), s.PasswordFile.view(), s.CaFile.view()});
+  return inputs;
+}
+
 }  // namespace
 
-std::string CompleteSettings(const platform::Environment& environment) {
+Refusal CompleteSettings(const platform::Environment& environment) {
   MailSettings& s = Settings;
-  std::string failure = RequireMinimum(environment, s.MailFrom, "MailFrom", "ryMailFrom", kMinimumAddressLength,
+  // Read first, so that every later refusal is reported in them.
+  if (!s.ExitCodes.IsSet()) {
+    if (auto value = environment.Find("ryExitCodes")) {
+      if (Refusal refused = StoreExitCodes(*value); !refused.empty()) return refused;
+    }
+  }
+  if (!s.ResultFile.IsSet()) {
+    if (auto value = environment.Find("ryResultFile")) {
+      std::vector<std::string_view> inputs = InputFilesOfTheRun(environment);
+      if (Refusal refused = StartResultFile(*value, inputs); !refused.empty()) return refused;
+    }
+  }
+  Refusal failure = RequireMinimum(environment, s.MailFrom, "MailFrom", "ryMailFrom", kMinimumAddressLength,
                                        kFailMailFrom);
   if (!failure.empty()) return failure;
 
@@ -93,9 +113,7 @@ std::string CompleteSettings(const platform::Environment& environment) {
 
   if (!s.DebugFile.IsSet()) {
     if (auto value = environment.Find("ryDebugFile")) {
-      std::vector<std::string_view> inputs = InputFilesOfTheEnvironment(environment);
-      inputs.insert(inputs.end(), {s.InputFile.view(), s.MailToInputFile.view(), s.PasswordFile.view(),
-                                   s.CaFile.view()});
+      std::vector<std::string_view> inputs = InputFilesOfTheRun(environment);
       failure = EnableDebugLog(*value, inputs);
       if (!failure.empty()) return failure;
     }

@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "front/refusal.h"
 #include "platform/environment.h"
 
 constexpr char kPlaceholderSender[] = "rymail-sender@example.com";
 constexpr char kPlaceholderRecipient[] = "rymail-recipient@example.com";
 constexpr char kPlaceholderList[] = "rymail-list@example.com";
 
-/// Completes Settings from the environment. Returns the failure text to
-/// print (the run then ends with status 1), or an empty text.
-std::string CompleteSettings(const platform::Environment& environment);
+/// Completes Settings from the environment. Returns the refusal that ends
+/// the run, or an empty one.
+Refusal CompleteSettings(const platform::Environment& environment);

@@ -4,26 +4,84 @@
 #include <string>
 
 #include "front/completion.h"
-#include "platform/console.h"
-#include "platform/exit_status.h"
+#include "front/exit_status.h"
 #include "front/help.h"
 #include "front/mail_settings.h"
 #include "front/options.h"
+#include "front/result_file.h"
 #include "identity/identity.h"
 #include "log/log.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "smtp/send_mail.h"
 
 namespace {
 
-[[noreturn]] void StopWith(const std::string& failure) {
-  ConsolePrint(failure);
-  EndRun(kExitFailure);
+constexpr char kFailedToSend[] = "Failed to send the mail.";
+
+// A printed failure without its framing and prefix.
+std::string_view FailureText(std::string_view printed) {
+  while (!printed.empty() && printed.front() == '\n') printed.remove_prefix(1);
+  while (!printed.empty() && printed.back() == '\n') printed.remove_suffix(1);
+  for (std::string_view prefix : {"-RyMail-FAIL, ", "-RyMail-F-FAIL, "}) {
+    if (printed.substr(0, prefix.size()) == prefix) return printed.substr(prefix.size());
+  }
+  return printed;
+}
+
+// The status, the result file, and nothing of the secret left behind.
+int EndRun(const Delivery& run, std::string_view failure) {
+  Settings.Password.Wipe();
+  ExitStatus status = StatusFor(run.end.outcome, Settings.ExitCodes.view() == "sysexits");
+  WriteResultFile(ResultLine(run, status, failure));
+  return status;
+}
+
+int Refuse(const Refusal& refused) {
+  ConsolePrint(refused.text);
+  Delivery run;
+  run.end.outcome = refused.outcome;
+  run.end.step = Step::kSettings;
+  return EndRun(run, FailureText(refused.text));
 }
 
 }  // namespace
+
+ExitStatus StatusFor(Outcome outcome, bool sysexits) {
+  if (outcome == Outcome::kAccepted) return kExitSuccess;
+  if (outcome == Outcome::kPartial) return kExitPartial;
+  if (!sysexits) return kExitFailure;
+  switch (outcome) {
+    case Outcome::kTemporary:
+    case Outcome::kUnknown:
+      return kExitTemporary;
+    case Outcome::kRefused:
+      return kExitUnavailable;
+    case Outcome::kLoginRefused:
+      return kExitNoPermission;
+    case Outcome::kNoHost:
+      return kExitNoHost;
+    case Outcome::kProtocol:
+      return kExitProtocol;
+    case Outcome::kUsage:
+      return kExitUsage;
+    case Outcome::kInput:
+      return kExitNoInput;
+    case Outcome::kOutput:
+      return kExitCantCreate;
+    case Outcome::kSystem:
+      return kExitOsError;
+    case Outcome::kConfiguration:
+      return kExitConfiguration;
+    case Outcome::kAccepted:
+    case Outcome::kPartial:
+    case Outcome::kInternal:
+      break;
+  }
+  return kExitSoftware;
+}
 
 int RunRyMail(int argc, const char* const* argv) {
   platform::PrepareProcess();
@@ -35,19 +93,27 @@ int RunRyMail(int argc, const char* const* argv) {
   const platform::Environment& environment = platform::ProcessEnvironment();
   BuildMessageIdBase();
   ReadOriginator(environment);
+  // Read before the option walk, so that its refusals have their status too;
+  // an invalid value is refused after the walk, unless an option replaced it.
+  if (auto value = environment.Find("ryExitCodes"); value && OneOf(*value, {"simple", "sysexits"})) {
+    Settings.ExitCodes.Assign(*value);
+  }
 
-  if (std::string failure = ParseOptions(argc, argv); !failure.empty()) StopWith(failure);
-  if (std::string failure = CompleteSettings(environment); !failure.empty()) StopWith(failure);
+  Refusal refused = ParseOptions(argc, argv);
+  if (refused.empty()) refused = CompleteSettings(environment);
+  if (!refused.empty()) return Refuse(refused);
 
   return FinishRun(SendMail());
 }
 
-int FinishRun(bool delivered) {
-  if (delivered) {
+int FinishRun(const Delivery& delivery) {
+  if (delivery.Accepted()) {
     ConsolePrint("\n-RyMail-Info, Your mail has been sent.\n\n");
     LogMessage("Your mail has been sent.\n", false);
-    return kExitSuccess;
+    return EndRun(delivery, {});
   }
-  LogMessage("Failed to send the mail.", true);
-  return kExitFailure;
+  // After "Previous response was not expected!" nothing more is said.
+  if (!delivery.end.unexpected) LogMessage(kFailedToSend, true);
+  return EndRun(delivery, delivery.end.failure.empty() ? std::string_view(kFailedToSend)
+                                                       : std::string_view(delivery.end.failure));
 }

@@ -81,7 +81,11 @@ struct MailSettings {
   Field User;                                 // the AUTH login name; set, it asks for AUTH
   Field Auth;                                 // "plain" or "login"
   Field PasswordFile;                         // the password is its first line
-  TextField<kPasswordCapacity> Password;      // wiped once AUTH is done
+  TextField<kPasswordCapacity> Password;      // handed to the delivery, which wipes it
+
+  // For scripts.
+  Field ExitCodes;   // "simple" (0, 1, 2) or "sysexits"
+  Field ResultFile;  // one line of JSON written at the end; "-" is standard output
 };
 
 /// The process-wide settings.

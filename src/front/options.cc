@@ -5,11 +5,12 @@
 
 #include "platform/console.h"
 #include "log/log.h"
+#include "platform/file.h"
 #include "platform/text_stream.h"
 
 namespace {
 
-enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug, kPath };
+enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug, kPath, kExitCodes, kResultFile };
 
 struct Option {
   const char* word;
@@ -47,6 +48,11 @@ constexpr Option kOptions[] = {
     {"--auth", &MailSettings::Auth, "Auth", "\n-RyMail-FAIL, Missing Auth after --auth\n\n", ValueKind::kSingleLine},
     {"--password-file", &MailSettings::PasswordFile, "PasswordFile",
      "\n-RyMail-FAIL, Missing PasswordFile after --password-file\n\n", ValueKind::kPath},
+    // For scripts.
+    {"--exit-codes", &MailSettings::ExitCodes, "ExitCodes", "\n-RyMail-FAIL, Missing ExitCodes after --exit-codes\n\n",
+     ValueKind::kExitCodes},
+    {"--result-file", &MailSettings::ResultFile, "ResultFile",
+     "\n-RyMail-FAIL, Missing ResultFile after --result-file\n\n", ValueKind::kResultFile},
 };
 
 const Option* FindOption(const char* word) {
@@ -69,8 +75,7 @@ std::vector<std::string_view> InputFilesNamed(int argc, const char* const* argv)
   return files;
 }
 
-std::string ApplyOption(const Option& option, std::string_view value,
-                        const std::vector<std::string_view>& inputFiles) {
+Refusal ApplyOption(const Option& option, std::string_view value, const std::vector<std::string_view>& inputFiles) {
   Field& field = Settings.*option.field;
   switch (option.kind) {
     case ValueKind::kSingleLine:
@@ -79,8 +84,9 @@ std::string ApplyOption(const Option& option, std::string_view value,
     case ValueKind::kRecipientFile: {
       if (value.size() > Field::kMaxLength) return StoreSetting(field, option.name, value, false);
       if (!platform::CanOpenForReading(std::string(value).c_str())) {
-        return option.kind == ValueKind::kBodyFile ? FramedFailure("Failed to open input file")
-                                                   : FramedFailure("Failed to open input file after -l");
+        return {option.kind == ValueKind::kBodyFile ? FramedFailure("Failed to open input file")
+                                                    : FramedFailure("Failed to open input file after -l"),
+                Outcome::kInput};
       }
       return StoreSetting(field, option.name, value, false);
     }
@@ -88,8 +94,18 @@ std::string ApplyOption(const Option& option, std::string_view value,
       return EnableDebugLog(value, inputFiles);
     case ValueKind::kPath:
       return StoreSetting(field, option.name, value, false);
+    case ValueKind::kExitCodes:
+      return StoreExitCodes(value);
+    case ValueKind::kResultFile:
+      return StartResultFile(value, inputFiles);
   }
   return {};
+}
+
+// Whether the two paths name one existing file (a "-" names standard output).
+bool SameFile(std::string_view a, std::string_view b) {
+  return !a.empty() && !b.empty() && a != "-" && b != "-" &&
+         platform::IsSameFile(std::string(a).c_str(), std::string(b).c_str());
 }
 
 }  // namespace
@@ -100,7 +116,42 @@ std::string FramedFailure(std::string_view text) {
   return framed;
 }
 
-std::string StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine) {
+bool OneOf(std::string_view value, std::initializer_list<std::string_view> values) {
+  for (std::string_view one : values) {
+    if (value == one) return true;
+  }
+  return false;
+}
+
+Refusal StoreExitCodes(std::string_view value) {
+  if (!OneOf(value, {"simple", "sysexits"})) return FramedFailure("The ExitCodes value must be simple or sysexits.");
+  Settings.ExitCodes.Assign(value);
+  return {};
+}
+
+Refusal StartResultFile(std::string_view value, const std::vector<std::string_view>& inputFiles) {
+  Settings.ResultFile.Assign("");
+  if (Refusal refused = StoreSetting(Settings.ResultFile, "ResultFile", value, true); !refused.empty()) return refused;
+  Settings.ResultFile.Assign("");
+  if (value == "-") {
+    Settings.ResultFile.Assign(value);
+    return {};
+  }
+  std::string path(value);
+  for (std::string_view input : inputFiles) {
+    if (SameFile(path, input)) return {FramedFailure("The result file [" + path + "] is an input file."), Outcome::kOutput};
+  }
+  if (SameFile(path, Settings.DebugFile.view())) {
+    return {FramedFailure("The result file [" + path + "] is the debug file."), Outcome::kOutput};
+  }
+  platform::FileHandle file = platform::CreateOrTruncate(path.c_str());
+  if (file == platform::kNoFile) return {FramedFailure("Failed to create the result file [" + path + "]."), Outcome::kOutput};
+  platform::CloseFile(file);
+  Settings.ResultFile.Assign(value);
+  return {};
+}
+
+Refusal StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine) {
   if (value.size() > Field::kMaxLength) {
     return FramedFailure(std::string("The ").append(name).append(" value is longer than ")
                              .append(std::to_string(Field::kMaxLength))
@@ -121,25 +172,28 @@ std::vector<std::string_view> InputFilesOfTheEnvironment(const platform::Environ
   return files;
 }
 
-std::string EnableDebugLog(std::string_view value, const std::vector<std::string_view>& inputFiles) {
+Refusal EnableDebugLog(std::string_view value, const std::vector<std::string_view>& inputFiles) {
   Settings.DebugEnabled = true;
   if (value == "S" || value == "s") {
     ConsolePrint("-RyMail-Info, You're in SCREEN Debug Mode\n");
     return {};
   }
-  if (std::string failure = StoreSetting(Settings.DebugFile, "DebugFile", value, false); !failure.empty()) {
-    return failure;
+  if (Refusal refused = StoreSetting(Settings.DebugFile, "DebugFile", value, false); !refused.empty()) return refused;
+  // The result file is written last: it would overwrite the log.
+  if (SameFile(Settings.DebugFile.view(), Settings.ResultFile.view())) {
+    return {FramedFailure("The debug file [" + std::string(Settings.DebugFile.view()) + "] is the result file."),
+            Outcome::kOutput};
   }
-  return StartDebugFile(inputFiles);
+  return {StartDebugFile(inputFiles), Outcome::kOutput};
 }
 
-std::string ParseOptions(int argc, const char* const* argv) {
+Refusal ParseOptions(int argc, const char* const* argv) {
   const std::vector<std::string_view> inputFiles = InputFilesNamed(argc, argv);
   for (int word = 1; word < argc; word += 2) {
     const Option* option = FindOption(argv[word]);
     if (option == nullptr) return std::string("\n-RyMail-FAIL, Don't understand [").append(argv[word]).append("]\n\n");
     if (word + 1 >= argc) return option->missing;
-    if (std::string failure = ApplyOption(*option, argv[word + 1], inputFiles); !failure.empty()) return failure;
+    if (Refusal refused = ApplyOption(*option, argv[word + 1], inputFiles); !refused.empty()) return refused;
   }
   return {};
 }

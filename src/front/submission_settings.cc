@@ -29,13 +29,6 @@ const Setting kSettings[] = {
     {&MailSettings::PasswordFile, "PasswordFile", "ryPasswordFile", false},
 };
 
-bool OneOf(const Field& field, std::initializer_list<std::string_view> values) {
-  for (std::string_view value : values) {
-    if (field.view() == value) return true;
-  }
-  return false;
-}
-
 // 1-65535 in decimal, or a name the services table may know.
 bool IsPortOrService(std::string_view value) {
   if (value.empty()) return false;
@@ -49,7 +42,7 @@ bool IsPortOrService(std::string_view value) {
          std::string_view::npos;
 }
 
-std::string StorePassword(std::string_view password) {
+Refusal StorePassword(std::string_view password) {
   if (password.size() > Settings.Password.kMaxLength) {
     return FramedFailure("The password is longer than 4095 characters.");
   }
@@ -61,9 +54,9 @@ std::string StorePassword(std::string_view password) {
 }
 
 // The password is the file's first line, without its LF or CR LF.
-std::string ReadPasswordFile() {
+Refusal ReadPasswordFile() {
   platform::FileHandle file = platform::OpenForReading(Settings.PasswordFile.c_str());
-  if (file == platform::kNoFile) return FramedFailure("Failed to open the PasswordFile");
+  if (file == platform::kNoFile) return {FramedFailure("Failed to open the PasswordFile"), Outcome::kInput};
   // Room for the longest password, its CR LF, and one byte to tell it is longer.
   constexpr std::size_t kRoom = kPasswordCapacity + 2;
   std::unique_ptr<char[]> text(new char[kRoom]);
@@ -78,9 +71,9 @@ std::string ReadPasswordFile() {
     used += static_cast<std::size_t>(got);
   }
   platform::CloseFile(file);
-  std::string failure;
+  Refusal failure;
   if (failed) {
-    failure = FramedFailure("Failed to read the PasswordFile");
+    failure = {FramedFailure("Failed to read the PasswordFile"), Outcome::kInput};
   } else {
     std::string_view line(text.get(), used);
     std::size_t end = line.find('\n');
@@ -89,7 +82,7 @@ std::string ReadPasswordFile() {
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     }
     failure = end == std::string_view::npos && used == kRoom
-                  ? FramedFailure("The password is longer than 4095 characters.")
+                  ? Refusal(FramedFailure("The password is longer than 4095 characters."))
                   : StorePassword(line);
   }
   volatile char* bytes = text.get();
@@ -99,13 +92,13 @@ std::string ReadPasswordFile() {
 
 }  // namespace
 
-std::string CompleteSubmissionSettings(const platform::Environment& environment) {
+Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
   MailSettings& s = Settings;
   for (const Setting& setting : kSettings) {
     Field& field = s.*setting.field;
     if (field.IsSet()) continue;
     if (auto value = environment.Find(setting.variable)) {
-      if (std::string refused = StoreSetting(field, setting.name, *value, setting.singleLine); !refused.empty()) {
+      if (Refusal refused = StoreSetting(field, setting.name, *value, setting.singleLine); !refused.empty()) {
         return refused;
       }
     }
@@ -113,32 +106,32 @@ std::string CompleteSubmissionSettings(const platform::Environment& environment)
   if (s.Port.IsSet() && !IsPortOrService(s.Port.view())) {
     return FramedFailure("The Port value must be a port from 1 to 65535 or a service name.");
   }
-  if (s.Tls.IsSet() && !OneOf(s.Tls, {"none", "starttls", "implicit"})) {
+  if (s.Tls.IsSet() && !OneOf(s.Tls.view(), {"none", "starttls", "implicit"})) {
     return FramedFailure("The Tls value must be none, starttls or implicit.");
   }
-  if (s.TlsVerify.IsSet() && !OneOf(s.TlsVerify, {"on", "off"})) {
+  if (s.TlsVerify.IsSet() && !OneOf(s.TlsVerify.view(), {"on", "off"})) {
     return FramedFailure("The TlsVerify value must be on or off.");
   }
-  if (s.Auth.IsSet() && !OneOf(s.Auth, {"plain", "login"})) {
+  if (s.Auth.IsSet() && !OneOf(s.Auth.view(), {"plain", "login"})) {
     return FramedFailure("The Auth value must be plain or login.");
   }
   if (SubmissionAsked() && !platform::TlsBuiltIn()) {
     return FramedFailure("The Tls and User settings need TLS, and this RyMail was built without TLS.");
   }
   if (s.User.IsSet()) {
-    if (!OneOf(s.Tls, {"starttls", "implicit"})) {
+    if (!OneOf(s.Tls.view(), {"starttls", "implicit"})) {
       return FramedFailure("The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit.");
     }
     if (s.PasswordFile.IsSet()) {
-      if (std::string failure = ReadPasswordFile(); !failure.empty()) return failure;
+      if (Refusal failure = ReadPasswordFile(); !failure.empty()) return failure;
     } else if (auto password = environment.Find("ryPassword")) {
-      if (std::string failure = StorePassword(*password); !failure.empty()) return failure;
+      if (Refusal failure = StorePassword(*password); !failure.empty()) return failure;
     } else {
       return FramedFailure("The User value needs a password: ryPassword or --password-file.");
     }
   }
   if (SubmissionAsked() && s.CaFile.IsSet() && !platform::CanOpenForReading(s.CaFile.c_str())) {
-    return FramedFailure("Failed to open the CaFile");
+    return {FramedFailure("Failed to open the CaFile"), Outcome::kInput};
   }
   return {};
 }

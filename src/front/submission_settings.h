@@ -4,10 +4,11 @@
 
 #include <string>
 
+#include "front/refusal.h"
 #include "platform/environment.h"
 
 /// Completes the submission settings from the environment (an option wins
 /// over its variable), checks their values, and reads the password when a
-/// User asks for AUTH. Returns the failure text to print (the run then ends
-/// with status 1, before any network activity), or an empty text.
-std::string CompleteSubmissionSettings(const platform::Environment& environment);
+/// User asks for AUTH. Returns the refusal that ends the run (before any
+/// network activity), or an empty one.
+Refusal CompleteSubmissionSettings(const platform::Environment& environment);

@@ -61,7 +61,9 @@ void AppendHostSuffix() {
   left += UniquePart();
   platform::HostEntry host;
   std::string right;
-  if (platform::ResolveHost("localhost", host) && host.officialName[0] != '\0') {
+  std::string why;
+  if (platform::ResolveHost("localhost", host, why) == platform::ResolveStatus::kFound &&
+      host.officialName[0] != '\0') {
     right = WithoutLineBreaks(host.officialName);
   } else {
     left += "-NullHostName";

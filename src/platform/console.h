@@ -9,6 +9,10 @@
 /// on as if it had been printed.
 void ConsolePrint(std::string_view text);
 
+/// Writes bytes on standard output as they stand, with no translation; a
+/// failed write is dropped as for ConsolePrint.
+void ConsoleWrite(std::string_view bytes);
+
 /// Where console bytes go, already translated; tests replace it.
 using ConsoleSink = bool (*)(const char* data, std::size_t length);
 /// Replaces the sink and returns the previous one.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -32,8 +33,19 @@ struct HostEntry {
   std::size_t addressLength = 0;
 };
 
-/// Resolves a host name or dotted address; false when it does not resolve.
-bool ResolveHost(const char* name, HostEntry& entry);
+enum class ResolveStatus {
+  kFound,
+  kNoSuchName,  // the name does not exist, or has no address
+  kTryAgain,    // the resolver could not answer now
+  kFailed,      // any other failure
+};
+
+/// Resolves a host name or dotted address. When it does not resolve, detail
+/// receives the resolver's reason.
+ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detail);
+
+/// The entry's address as text ("192.0.2.1").
+std::string AddressText(const HostEntry& host);
 
 /// Looks a service up in the system's services table; the port is returned in
 /// network byte order. False when there is no such entry.
@@ -41,9 +53,12 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
 
 /// A port number in network byte order, as LookupServicePort gives it.
 std::uint16_t PortInNetworkOrder(std::uint16_t port);
+/// A port number in network byte order as a number.
+std::uint16_t PortInHostOrder(std::uint16_t port);
 
-/// Connects to the first address of the entry, port in network byte order.
-bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port);
+/// Connects to the first address of the entry, port in network byte order;
+/// false with the system's reason in error.
+bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port, std::string& error);
 
 enum class IoStatus { kDone, kClosed, kTimedOut, kFailed };
 

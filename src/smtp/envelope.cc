@@ -16,67 +16,85 @@ static_assert(kCommandBufferCapacity > sizeof "RCPT TO: \r\n" + kMaxRecipientLen
 static_assert(kLineBufferCapacity > sizeof "Sending MAIL FROM: \r\n" + kFieldCapacity);
 static_assert(kLineBufferCapacity > sizeof "Line  of the MailToInputFile is longer than  characters" + 2 * 20);
 
+// The relay's answer to one RCPT TO, counted or recorded as a refusal.
+StepResult ExpectRecipient(Session& session, std::string_view recipient) {
+  StepResult result = ExpectReply(session, "250", session.Bounds().command, Step::kRcpt);
+  if (result.Ok()) {
+    ++session.report.accepted;
+  } else {
+    session.report.refused.push_back({std::string(recipient), result.reply});
+  }
+  return result;
+}
+
 // Sends one RCPT TO for each line of the recipient file.
-bool SendRecipientFile(Connection& connection) {
+StepResult SendRecipientFile(Session& session) {
   platform::TextFileReader reader;
   if (!reader.Open(Settings.MailToInputFile.c_str())) {
-    return AbortDelivery(connection, "Failed to open the MailToInputFile for reading");
+    return AbortDelivery(session, Outcome::kInput, Step::kRcpt, "Failed to open the MailToInputFile for reading");
   }
   char line[kMaxRecipientLength + 2];
   char CommandBuffer[kCommandBufferCapacity];
   char LineBuffer[kLineBufferCapacity];
   for (unsigned long number = 1;; ++number) {
     platform::TextFileReader::Line read = reader.ReadLine(line, sizeof line);
-    if (read.failed) return AbortDelivery(connection, "Failed to read the MailToInputFile");
-    if (read.length == 0) return true;
+    if (read.failed) return AbortDelivery(session, Outcome::kInput, Step::kRcpt, "Failed to read the MailToInputFile");
+    if (read.length == 0) return StepDone();
     std::string_view recipient(line, read.lineEnd ? read.length - 1 : read.length);
     if (recipient.size() > kMaxRecipientLength) {
-      (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile is longer than %lu characters", number,
-                 static_cast<unsigned long>(kMaxRecipientLength));
-      return AbortDelivery(connection, LineBuffer);
+      (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile is longer than %lu characters",
+                       number, static_cast<unsigned long>(kMaxRecipientLength));
+      return AbortDelivery(session, Outcome::kInput, Step::kRcpt, LineBuffer);
     }
     if (recipient.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) {
       (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile holds a CR or zero byte", number);
-      return AbortDelivery(connection, LineBuffer);
+      return AbortDelivery(session, Outcome::kInput, Step::kRcpt, LineBuffer);
     }
-    (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %.*s\r\n", static_cast<int>(recipient.size()), recipient.data());
+    (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %.*s\r\n", static_cast<int>(recipient.size()),
+                     recipient.data());
     LogMessage(CommandBuffer, false);
-    if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error writing previous RCPT TO:");
+    if (!SendCommand(session, CommandBuffer)) {
+      return AbortDelivery(session, ClassOfLoss(false), Step::kRcpt, "Error writing previous RCPT TO:");
+    }
     LogMessage("Last RCPT TO: OK", false);
-    ExpectReply(connection, "250", connection.Bounds().command);
+    if (StepResult result = ExpectRecipient(session, recipient); !result.Ok()) return result;
   }
 }
 
 }  // namespace
 
-bool SayHelo(Connection& connection) {
+StepResult SayHelo(Session& session) {
   char CommandBuffer[kCommandBufferCapacity];
   (void)FormatText(CommandBuffer, sizeof CommandBuffer, "HELO %s\r\n", Settings.Helo.c_str());
-  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error saying HELO");
+  if (!SendCommand(session, CommandBuffer)) {
+    return AbortDelivery(session, ClassOfLoss(false), Step::kHelo, "Error saying HELO");
+  }
   LogMessage("HELO was OK.", false);
-  ExpectReply(connection, "250", connection.Bounds().command);
-  return true;
+  return ExpectReply(session, "250", session.Bounds().command, Step::kHelo);
 }
 
-bool SendEnvelope(Connection& connection) {
-  const ReplyBounds& bounds = connection.Bounds();
+StepResult SendEnvelope(Session& session) {
+  const ReplyBounds& bounds = session.Bounds();
   char CommandBuffer[kCommandBufferCapacity];
   char LineBuffer[kLineBufferCapacity];
 
   (void)FormatText(CommandBuffer, sizeof CommandBuffer, "MAIL FROM: %s\r\n", Settings.MailFrom.c_str());
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);
   LogMessage(LineBuffer, false);
-  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error writing MAIL FROM: tag");
+  if (!SendCommand(session, CommandBuffer)) {
+    return AbortDelivery(session, ClassOfLoss(false), Step::kMail, "Error writing MAIL FROM: tag");
+  }
   LogMessage("MAIL FROM: OK", false);
-  ExpectReply(connection, "250", bounds.command);
+  if (StepResult result = ExpectReply(session, "250", bounds.command, Step::kMail); !result.Ok()) return result;
 
-  if (Settings.MailToInputFile.IsSet()) return SendRecipientFile(connection);
+  if (Settings.MailToInputFile.IsSet()) return SendRecipientFile(session);
 
   (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %s\r\n", Settings.MailTo.c_str());
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);
   LogMessage(LineBuffer, false);
-  if (!SendCommand(connection, CommandBuffer)) return AbortDelivery(connection, "Error writing RCPT TO: tag");
+  if (!SendCommand(session, CommandBuffer)) {
+    return AbortDelivery(session, ClassOfLoss(false), Step::kRcpt, "Error writing RCPT TO: tag");
+  }
   LogMessage("RCPT TO: OK", false);
-  ExpectReply(connection, "250", bounds.command);
-  return true;
+  return ExpectRecipient(session, Settings.MailTo.view());
 }

@@ -2,37 +2,81 @@
 
 #include <string>
 
-#include "platform/exit_status.h"
-#include "front/mail_settings.h"
 #include "log/log.h"
 
-bool SendCommand(Connection& connection, std::string_view text) {
-  return connection.Send(text, connection.Bounds().send);
+namespace {
+
+// The class of a reply that was not the expected one, or of its absence.
+Outcome ClassOf(const Session& session, const Reply& reply, Step step) {
+  switch (reply.status) {
+    case ReplyStatus::kComplete:
+      return ClassOfReply(reply.text, step);
+    case ReplyStatus::kTooLong:
+      return Outcome::kProtocol;
+    case ReplyStatus::kClosed:
+    case ReplyStatus::kTimedOut:
+    case ReplyStatus::kFailed:
+      break;
+  }
+  return ClassOfLoss(session.report.end.endOfDataSent);
 }
 
-Reply TakeReply(Connection& connection, Milliseconds bound) {
-  Reply reply = connection.ReadReply(bound);
+}  // namespace
+
+bool SendCommand(Session& session, std::string_view text) {
+  return session.connection().Send(text, session.Bounds().send);
+}
+
+Reply TakeReply(Session& session, Milliseconds bound) {
+  Reply reply = session.connection().ReadReply(bound);
   std::string logged = "Received ";
-  logged.append(reply.text);
+  logged.append(session.Clean(reply.text));
   LogMessage(logged, false);
   return reply;
 }
 
-void ExpectReply(Connection& connection, const char* code, Milliseconds bound) {
-  Reply reply = TakeReply(connection, bound);
-  if (reply.status == ReplyStatus::kComplete && ReplyCode(reply.text) == code) return;
-  EndUnexpected(connection);
+std::string ShownReply(const Session& session, const Reply& reply) {
+  std::string text = session.Clean(reply.text);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text.empty() ? std::string("no reply") : text;
 }
 
-void EndUnexpected(Connection& connection) {
-  Settings.Password.Wipe();
-  LogMessage("Previous response was not expected!", true);
-  connection.Close();
-  EndRun(kExitFailure);
+bool IsCode(const Reply& reply, std::string_view code) {
+  return reply.status == ReplyStatus::kComplete && ReplyCode(reply.text) == code;
 }
 
-bool AbortDelivery(Connection& connection, std::string_view message) {
+StepResult ExpectReply(Session& session, const char* code, Milliseconds bound, Step step) {
+  Reply reply = TakeReply(session, bound);
+  if (IsCode(reply, code)) {
+    StepResult done;
+    done.reply = session.Clean(reply.text);
+    return done;
+  }
+  return Unexpected(session, reply, step);
+}
+
+StepResult Unexpected(Session& session, const Reply& reply, Step step) {
+  StepResult result = AbortDelivery(session, reply, step, "Previous response was not expected!");
+  result.unexpected = true;
+  return result;
+}
+
+StepResult AbortDelivery(Session& session, Outcome outcome, Step step, std::string_view message) {
   LogMessage(message, true);
-  connection.Close();
-  return false;
+  session.Close();
+  StepResult result;
+  result.outcome = outcome;
+  result.step = step;
+  result.failure.assign(message);
+  result.endOfDataSent = session.report.end.endOfDataSent;
+  return result;
+}
+
+StepResult AbortDelivery(Session& session, const Reply& reply, Step step, std::string_view message) {
+  StepResult result = AbortDelivery(session, ClassOf(session, reply, step), step, message);
+  result.reply = session.Clean(reply.text);
+  return result;
 }

@@ -18,8 +18,9 @@ namespace {
 constexpr int kTlsEndMs = 2000;  // for the close_notify at the end
 
 // The relay's port: Settings.Port as a number or service name, or the "smtp"
-// service ("submissions" for TLS from the first byte). False after logging.
-bool FindPort(std::uint16_t& port) {
+// service ("submissions" for TLS from the first byte). False after logging
+// the failure, which is also put in failure.
+bool FindPort(std::uint16_t& port, std::string& failure) {
   std::string_view chosen = Settings.Port.view();
   char LineBuffer[kLineBufferCapacity];
   static_assert(kLineBufferCapacity > sizeof "Couldn't locate  service" + kFieldCapacity);
@@ -42,6 +43,7 @@ bool FindPort(std::uint16_t& port) {
     }
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Couldn't locate %s service", service);
     LogMessage(LineBuffer, true);
+    failure = LineBuffer;
     return false;
   }
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Found %s Service", service);
@@ -66,37 +68,49 @@ ConnectionOps TlsOps(platform::TlsSession* session, platform::SocketHandle socke
   return ops;
 }
 
-std::string StartTlsOn(platform::SocketHandle socket, Connection& connection) {
+StepResult StartTlsOn(platform::SocketHandle socket, Session& session, Step step) {
   const MailSettings& s = Settings;
   platform::TlsOptions options;
   options.serverName = s.Gateway.c_str();
   options.verify = s.TlsVerify.view() != "off";
   options.caFile = s.CaFile.c_str();
-  auto bound = std::chrono::duration_cast<Milliseconds>(connection.Bounds().command).count();
+  auto bound = std::chrono::duration_cast<Milliseconds>(session.Bounds().command).count();
   platform::TlsStart start = platform::StartTls(socket, options, static_cast<int>(bound));
   std::string gateway(s.Gateway.view());
+  std::string failure;
+  Outcome outcome = Outcome::kRefused;
   switch (start.failure) {
     case platform::TlsFailure::kNone:
       break;
     case platform::TlsFailure::kUntrusted:
-      return "The certificate of " + gateway + " is not trusted: " + start.detail;
+      failure = "The certificate of " + gateway + " is not trusted: " + start.detail;
+      break;
     case platform::TlsFailure::kWrongName:
-      return "The certificate does not name " + gateway + ": " + start.detail;
-    case platform::TlsFailure::kHandshake:
+      failure = "The certificate does not name " + gateway + ": " + start.detail;
+      break;
     case platform::TlsFailure::kTimedOut:
-      return "The TLS handshake with " + gateway + " failed: " + start.detail;
+      outcome = Outcome::kTemporary;
+      [[fallthrough]];
+    case platform::TlsFailure::kHandshake:
+      failure = "The TLS handshake with " + gateway + " failed: " + start.detail;
+      break;
+  }
+  if (!failure.empty()) {
+    StepResult result = AbortDelivery(session, outcome, step, failure);
+    result.detail = start.detail;
+    return result;
   }
   LogMessage("TLS OK: " + start.detail, false);
   LogMessage(options.verify ? "Certificate of " + gateway + " verified"
                             : "Certificate of " + gateway + " not verified (TlsVerify off)",
              false);
-  connection.SwitchTo(TlsOps(start.session, socket));
-  return {};
+  session.report.tls = start.detail;
+  session.connection().SwitchTo(TlsOps(start.session, socket));
+  return StepDone();
 }
 
-}  // namespace
-
-bool SendMail(const ReplyBounds& bounds) {
+// Everything up to the close: resolve, connect and the dialogue.
+StepResult Deliver(Session& session) {
   char LineBuffer[kLineBufferCapacity];
   LogMessage("Beginning Sockets Startup [WSAStartup]", false);
   platform::StartSockets();
@@ -104,51 +118,77 @@ bool SendMail(const ReplyBounds& bounds) {
 
   platform::SocketHandle socket = platform::CreateStreamSocket();
   if (socket == platform::kNoSocket) {
-    (void)FormatText(LineBuffer, sizeof LineBuffer, "Invalid Socket\n-RyMail-LASTMSG, -%d-", platform::LastSocketError());
-    LogMessage(LineBuffer, true);
-    return false;
+    (void)FormatText(LineBuffer, sizeof LineBuffer, "Invalid Socket\n-RyMail-LASTMSG, -%d-",
+                     platform::LastSocketError());
+    return AbortDelivery(session, Outcome::kSystem, Step::kConnect, LineBuffer);
   }
   LogMessage("Valid Socket Found", false);
   AppendHostSuffix();
 
   platform::HostEntry relay;
-  if (!platform::ResolveHost(Settings.Gateway.c_str(), relay)) {
+  std::string why;
+  platform::ResolveStatus resolved = platform::ResolveHost(Settings.Gateway.c_str(), relay, why);
+  if (resolved != platform::ResolveStatus::kFound) {
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Host %s is NULL", Settings.Gateway.c_str());
     LogMessage(LineBuffer, false);
     platform::CloseSocket(socket);
-    return false;
+    StepResult result;
+    // Only "try again" is worth a retry; a resolver that cannot recover is as good as no name.
+    result.outcome = resolved == platform::ResolveStatus::kTryAgain ? Outcome::kTemporary : Outcome::kNoHost;
+    result.step = Step::kResolve;
+    result.detail = why;
+    return result;
   }
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Got hostbyname [%s]", relay.officialName);
   LogMessage(LineBuffer, false);
 
   std::uint16_t port = 0;
-  if (!FindPort(port)) {
+  if (!FindPort(port, why)) {
     platform::CloseSocket(socket);
-    return false;
+    StepResult result;
+    result.outcome = Outcome::kInternal;
+    result.step = Step::kConnect;
+    result.failure = why;
+    return result;
   }
+  session.report.port = platform::PortInHostOrder(port);
 
-  if (!platform::ConnectSocket(socket, relay, port)) {
+  std::string address = platform::AddressText(relay);
+  if (!platform::ConnectSocket(socket, relay, port, why)) {
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Failed to connect to %s", Settings.Gateway.c_str());
     LogMessage(LineBuffer, true);
     platform::ShutdownSocket(socket);
     platform::CloseSocket(socket);
     platform::CleanupSockets();
-    return false;
+    StepResult result;
+    result.outcome = Outcome::kTemporary;
+    result.step = Step::kConnect;
+    result.failure = LineBuffer;
+    result.detail = address + " port " + std::to_string(session.report.port) + ": " + why;
+    return result;
   }
+  session.report.address = address;
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Connection to %s established.", Settings.Gateway.c_str());
   LogMessage(LineBuffer, false);
 
-  Connection connection(SocketOps(socket), bounds);
-  TlsStarter startTls = [socket](Connection& c) { return StartTlsOn(socket, c); };
+  session.Open(SocketOps(socket));
+  TlsStarter startTls = [socket](Session& s, Step step) { return StartTlsOn(socket, s, step); };
   if (Settings.Tls.view() == "implicit") {
-    if (std::string failure = startTls(connection); !failure.empty()) {
-      Settings.Password.Wipe();
-      return AbortDelivery(connection, failure);
-    }
+    if (StepResult result = startTls(session, Step::kTls); !result.Ok()) return result;
   }
-  bool delivered = DeliverMessage(connection, startTls);
-  Settings.Password.Wipe();
-  connection.Close();
-  if (delivered) platform::CleanupSockets();
-  return delivered;
+  StepResult result = DeliverMessage(session, startTls);
+  session.Close();
+  if (result.Ok()) platform::CleanupSockets();
+  return result;
+}
+
+}  // namespace
+
+Delivery SendMail(const ReplyBounds& bounds) {
+  Session session(bounds);
+  StepResult end = Deliver(session);
+  bool endOfDataSent = session.report.end.endOfDataSent;
+  session.report.end = std::move(end);
+  session.report.end.endOfDataSent = endOfDataSent;
+  return std::move(session.report);
 }

@@ -28,18 +28,21 @@ struct HeaderLine {
 static_assert(kCommandBufferCapacity > sizeof "Received: by ryMail from \r\n" + kOriginatorCapacity,
               "every header line fits the CommandBuffer");
 
-bool PutHeader(Connection& connection, MessageWriter& writer, const HeaderLine& header) {
+// Queues one header line; false after AbortDelivery (failure holds why).
+bool PutHeader(Session& session, MessageWriter& writer, const HeaderLine& header, StepResult& failure) {
   if (header.optional && header.value.empty()) return true;
   char CommandBuffer[kCommandBufferCapacity];
   if (!FormatText(CommandBuffer, sizeof CommandBuffer, "%.*s%.*s%.*s", static_cast<int>(header.name.size()),
                   header.name.data(), static_cast<int>(header.value.size()), header.value.data(),
                   static_cast<int>(header.ending.size()), header.ending.data())) {
-    return writer.Flush() && AbortDelivery(connection, header.sendFailure);
+    if (!writer.Flush()) return false;
+    failure = AbortDelivery(session, Outcome::kInternal, Step::kMessage, header.sendFailure);
+    return false;
   }
   return writer.Put(CommandBuffer, header.sendFailure, header.logAfter);
 }
 
-bool PutHeaders(Connection& connection, MessageWriter& writer) {
+bool PutHeaders(Session& session, MessageWriter& writer, StepResult& failure) {
   const MailSettings& s = Settings;
   char date[kMailDateCapacity];
   StartMailDate(date);
@@ -55,23 +58,28 @@ bool PutHeaders(Connection& connection, MessageWriter& writer) {
       {"Subject: ", s.Subject.view(), "\r\n\r\n", false, "Error writing SUBJECT:", "SUBJECT: OK"},
   };
   for (const HeaderLine& header : headers) {
-    if (!PutHeader(connection, writer, header)) return false;
+    if (!PutHeader(session, writer, header, failure)) return false;
   }
   return true;
 }
 
 // Streams the body file as DATA text: CR LF line ends, leading dots doubled.
-bool PutBody(Connection& connection, MessageWriter& writer) {
+// False after AbortDelivery (failure holds why, unless the writer's does).
+bool PutBody(Session& session, MessageWriter& writer, StepResult& failure) {
   platform::TextFileReader reader;
   if (!reader.Open(Settings.InputFile.c_str())) {
-    return AbortDelivery(connection, "Failed to open the InputFile for reading");
+    failure = AbortDelivery(session, Outcome::kInput, Step::kMessage, "Failed to open the InputFile for reading");
+    return false;
   }
   constexpr std::size_t kChunk = platform::kFileBlockSize;
   std::unique_ptr<char[]> text(new char[kChunk]);
   BodyEncoder encoder;
   for (;;) {
     std::ptrdiff_t got = reader.Read(text.get(), kChunk);
-    if (got < 0) return AbortDelivery(connection, "Failed to read the InputFile");
+    if (got < 0) {
+      failure = AbortDelivery(session, Outcome::kInput, Step::kMessage, "Failed to read the InputFile");
+      return false;
+    }
     if (got == 0) return true;
     std::size_t length = static_cast<std::size_t>(got);
     char* room = writer.Reserve(BodyEncoder::MaxEncodedLength(length));
@@ -81,38 +89,50 @@ bool PutBody(Connection& connection, MessageWriter& writer) {
 }
 
 // After the relay took the message: QUIT, its reply awaited briefly, and the close.
-void SayGoodbye(Connection& connection) {
-  if (SendCommand(connection, "QUIT\r\n")) {
-    Reply reply = connection.ReadReply(connection.Bounds().quit);
+void SayGoodbye(Session& session) {
+  Connection& connection = session.connection();
+  if (SendCommand(session, "QUIT\r\n")) {
+    Reply reply = connection.ReadReply(session.Bounds().quit);
     if (reply.status == ReplyStatus::kComplete) {
       std::string logged = "Received ";
-      logged.append(reply.text);
+      logged.append(session.Clean(reply.text));
       LogMessage(logged, false);
     }
   }
-  connection.Close();
+  session.Close();
 }
 
 }  // namespace
 
-bool TransferMessage(Connection& connection) {
+StepResult TransferMessage(Session& session) {
   LogMessage("Sending DATA", false);
-  if (!SendCommand(connection, "DATA\r\n")) return AbortDelivery(connection, "Error writing DATA");
+  if (!SendCommand(session, "DATA\r\n")) return AbortDelivery(session, ClassOfLoss(false), Step::kData, "Error writing DATA");
   LogMessage("DATA OK", false);
-  ExpectReply(connection, "354", connection.Bounds().dataStart);
+  StepResult result = ExpectReply(session, "354", session.Bounds().dataStart, Step::kData);
+  if (!result.Ok()) return result;
+  session.report.messageId = "<" + std::string(Settings.MessageId.view()) + ">";
 
-  MessageWriter writer(connection);
-  if (!PutHeaders(connection, writer) || !PutBody(connection, writer) ||
-      !writer.Put("\r\n.\r\n", "Error sending . for EOF", "EOF . OK") || !writer.Flush()) {
-    return false;
+  MessageWriter writer(session);
+  StepResult failure;
+  if (!PutHeaders(session, writer, failure) || !PutBody(session, writer, failure) ||
+      !writer.Put("\r\n.\r\n", "Error sending . for EOF", "EOF . OK", Step::kEndOfData) || !writer.Flush()) {
+    return failure.Ok() ? writer.Failure() : failure;
   }
-  ExpectReply(connection, "250", connection.Bounds().endOfData);
-  SayGoodbye(connection);
-  return true;
+  session.report.end.endOfDataSent = true;
+  result = ExpectReply(session, "250", session.Bounds().endOfData, Step::kEndOfData);
+  if (!result.Ok()) return result;
+  SayGoodbye(session);
+  result.step = Step::kEndOfData;
+  result.endOfDataSent = true;
+  return result;
 }
 
-bool DeliverMessage(Connection& connection, const TlsStarter& startTls) {
-  ExpectReply(connection, "220", connection.Bounds().greeting);
-  bool introduced = SubmissionAsked() ? Introduce(connection, startTls) : SayHelo(connection);
-  return introduced && SendEnvelope(connection) && TransferMessage(connection);
+StepResult DeliverMessage(Session& session, const TlsStarter& startTls) {
+  StepResult result = ExpectReply(session, "220", session.Bounds().greeting, Step::kGreeting);
+  if (!result.Ok()) return result;
+  result = SubmissionAsked() ? Introduce(session, startTls) : SayHelo(session);
+  if (!result.Ok()) return result;
+  result = SendEnvelope(session);
+  if (!result.Ok()) return result;
+  return TransferMessage(session);
 }

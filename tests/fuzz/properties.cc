@@ -81,6 +81,7 @@ bool HasTerminator(const MailSettings& s) {
 bool IsOwnFailureText(const std::string& text) {
   static const char* const kFramed[] = {
       "Missing ", "Don't understand [", "Failed to open input file", "Failed to get a valid ", "The ",
+      "Failed to create the result file [",
   };
   if (text.rfind("-RyMail-FAIL, Failed to open the debug file [", 0) == 0) return text.size() > 47;
   std::string body;
@@ -183,8 +184,9 @@ std::string CheckOptionWalk(const std::uint8_t* data, std::size_t size) {
   }
   // Files stay in the working directory: a name with a slash becomes a plain one.
   for (std::size_t i = 1; i + 1 < words.size(); i += 2) {
-    if ((words[i] == "-d" || words[i] == "-i" || words[i] == "-l") && words[i + 1].find('/') != std::string::npos) {
-      words[i + 1] = words[i] == "-d" ? "debug.log" : "body.txt";
+    bool written = words[i] == "-d" || words[i] == "--result-file";
+    if ((written || words[i] == "-i" || words[i] == "-l") && words[i + 1].find('/') != std::string::npos) {
+      words[i + 1] = written ? "debug.log" : "body.txt";
     }
   }
   for (std::string& entry : environment) {
@@ -198,8 +200,8 @@ std::string CheckOptionWalk(const std::uint8_t* data, std::size_t size) {
 
   Settings = MailSettings();
   ConsoleSink previous = SetConsoleSink([](const char*, std::size_t) { return true; });
-  std::string failure = ParseOptions(static_cast<int>(argv.size()), argv.data());
-  if (failure.empty()) failure = CompleteSettings(platform::Environment(entries));
+  std::string failure = ParseOptions(static_cast<int>(argv.size()), argv.data()).text;
+  if (failure.empty()) failure = CompleteSettings(platform::Environment(entries)).text;
   SetConsoleSink(previous);
 
   if (!HasTerminator(Settings)) return "a field ran past its capacity";

@@ -273,10 +273,10 @@ TEST_F(Descriptors, NoneLeftOpenWhenTheDeliveryReturns) {
     if (c.listen) {
       ScriptedRelay relay = c.closeMidBody ? ScriptedRelay(AcceptingScript(), DataFault{1 << 20, Hangup()}, 2000)
                                            : ScriptedRelay(AcceptingScript(), 2000);
-      delivered = SendMail(bounds);
+      delivered = SendMail(bounds).Accepted();
       relay.Received();
     } else {
-      delivered = SendMail(bounds);
+      delivered = SendMail(bounds).Accepted();
     }
     EXPECT_EQ(delivered, c.delivered) << c.name;
     EXPECT_EQ(OpenDescriptors(), before) << c.name;

@@ -86,6 +86,14 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
     argv.insert(argv.begin(), {"/usr/bin/setpriv", "--securebits", "+noroot", "--inh-caps", "-all",
                                "--bounding-set", "-all", "--"});
   }
+  if (!options.replacedFiles.empty()) {
+    std::string script;
+    for (const auto& [path, file] : options.replacedFiles) {
+      script += "mount --bind '" + file + "' '" + path + "' || exit 125; ";
+    }
+    argv.insert(argv.begin(), {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+                               script + "exec \"$@\"", "sh"});
+  }
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   std::vector<char*> argvPointers = PointersTo(argv);
   std::vector<char*> envPointers = PointersTo(envp);

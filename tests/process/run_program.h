@@ -3,6 +3,7 @@
 
 #include <string>
 #include <vector>
+#include <utility>
 
 struct ProgramRun {
   int status = -1;     // exit status; -1 when it did not exit normally
@@ -20,6 +21,9 @@ struct RunOptions {
   enum class Output { kCaptured, kClosed, kReaderGone };
   Output output = Output::kCaptured;  // kClosed: started with descriptor 1 closed (">&-")
   bool unprivileged = false;          // without capabilities, even as root
+  // System files seen differently by this run only: each file (second) is
+  // bind-mounted over the path (first) in a mount namespace of the run's own.
+  std::vector<std::pair<std::string, std::string>> replacedFiles;
 };
 
 /// Runs RyMail with the arguments (after the program name) and exactly the

@@ -40,11 +40,13 @@ class Submission : public ProcessTest {
   }
   // The password, and the forms AUTH sends it in, appear nowhere the user or a log can see.
   void ExpectNoSecret(const ProgramRun& run) const {
-    std::string log = ReadWholeFile(log_);
+    ExpectNoSecretIn(run.output);
+    ExpectNoSecretIn(ReadWholeFile(log_));
+  }
+  static void ExpectNoSecretIn(const std::string& text) {
     for (const std::string& secret : {std::string(kPassword), Base64(kPassword),
                                       Base64(std::string("\0alice\0", 7) + kPassword)}) {
-      EXPECT_EQ(run.output.find(secret), std::string::npos) << secret;
-      EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+      EXPECT_EQ(text.find(secret), std::string::npos) << secret;
     }
   }
 
@@ -123,37 +125,44 @@ TEST_F(Submission, ImplicitTlsOnTheSubmissionsPortWithAuthLoginAndAPasswordFile)
 
 TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
   const TestCertificates& certificates = Certificates();
+  std::string blob = Base64(std::string("\0alice\0", 7) + kPassword);
   struct Case {
     const char* name;
     std::map<std::string, std::string> answers;
     std::string certificate;
     std::string failure;  // the start of the failure line
+    const char* result;   // in the result file
   } cases[] = {
       {"STARTTLS not offered", {{"EHLO", "250-relay.example.com\r\n250 AUTH PLAIN\r\n"}}, certificates.good,
-       "The relay does not offer STARTTLS"},
+       "The relay does not offer STARTTLS", "protocol"},
       {"454 to STARTTLS", {{"STARTTLS", "454 4.7.0 TLS not available\r\n"}}, certificates.good,
-       "The relay refused STARTTLS: 454 4.7.0 TLS not available"},
+       "The relay refused STARTTLS: 454 4.7.0 TLS not available", "temporary"},
       {"injected after 220", {{"STARTTLS", "220 2.0.0 Ready\r\n250 injected\r\n"}}, certificates.good,
-       "Data arrived after the STARTTLS reply, before TLS: the connection is not safe"},
+       "Data arrived after the STARTTLS reply, before TLS: the connection is not safe", "protocol"},
       {"close during the handshake", {{"HANDSHAKE", "<close>"}}, certificates.good,
-       "The TLS handshake with localhost failed: "},
-      {"another name", {}, certificates.otherName, "The certificate does not name localhost: "},
-      {"expired", {}, certificates.expired, "The certificate of localhost is not trusted: "},
-      {"unknown CA", {}, certificates.unknownCa, "The certificate of localhost is not trusted: "},
+       "The TLS handshake with localhost failed: ", "refused"},
+      {"another name", {}, certificates.otherName, "The certificate does not name localhost: ", "refused"},
+      {"expired", {}, certificates.expired, "The certificate of localhost is not trusted: ", "refused"},
+      {"unknown CA", {}, certificates.unknownCa, "The certificate of localhost is not trusted: ", "refused"},
       {"AUTH not offered", {{"EHLO-TLS", "250-relay.example.com\r\n250 8BITMIME\r\n"}}, certificates.good,
-       "The relay does not offer AUTH"},
+       "The relay does not offer AUTH", "protocol"},
       {"535 to AUTH", {{"AUTH", "535 5.7.8 Authentication credentials invalid\r\n"}}, certificates.good,
-       "AUTH was refused: 535 5.7.8 Authentication credentials invalid"},
+       "AUTH was refused: 535 5.7.8 Authentication credentials invalid", "login-refused"},
+      {"535 echoing the secret", {{"AUTH", "535 5.7.8 " + blob + " " + kPassword + " " + Base64(kPassword) + "\r\n"}},
+       certificates.good, "AUTH was refused: 535 5.7.8 [secret] [secret] [secret]", "login-refused"},
       {"454 to AUTH", {{"AUTH", "454 4.7.0 Temporary authentication failure\r\n"}}, certificates.good,
-       "AUTH was refused: 454 4.7.0 Temporary authentication failure"},
+       "AUTH was refused: 454 4.7.0 Temporary authentication failure", "temporary"},
   };
+  std::string resultFile = dir_.path() + "/result.json";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SubmissionRelay::Options options;
     options.answers = c.answers;
     options.certificate = c.certificate;
     SubmissionRelay relay(options);
-    ProgramRun run = RunProgram(TlsArguments("starttls", 587), WithPassword());
+    std::vector<std::string> arguments = TlsArguments("starttls", 587);
+    arguments.insert(arguments.end(), {"--result-file", resultFile});
+    ProgramRun run = RunProgram(arguments, WithPassword());
     EXPECT_EQ(run.status, 1);
     std::string first = "-RyMail-FAIL, " + c.failure;
     EXPECT_EQ(run.output.find("-RyMail-Info, Initializing Debug File [" + log_ + "]\r\n" + first), 0u) << run.output;
@@ -161,6 +170,9 @@ TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
     EXPECT_EQ((relay.Plain() + relay.Secure()).find("MAIL FROM"), std::string::npos);
     EXPECT_EQ(relay.Plain().find("AUTH"), std::string::npos);
     ExpectNoSecret(run);
+    std::string line = ReadWholeFile(resultFile);
+    EXPECT_EQ(ParseJsonLine(line)["result"], c.result) << line;
+    ExpectNoSecretIn(line);
   }
   // A relay that takes AUTH but refuses the sender: the run ends there, the sender sent only through TLS.
   SubmissionRelay::Options refusing;

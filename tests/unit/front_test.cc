@@ -12,7 +12,7 @@ namespace {
 
 std::string Parse(std::vector<const char*> arguments) {
   arguments.insert(arguments.begin(), "RyMail");
-  return ParseOptions(static_cast<int>(arguments.size()), arguments.data());
+  return ParseOptions(static_cast<int>(arguments.size()), arguments.data()).text;
 }
 
 class FrontEnd : public ::testing::Test {

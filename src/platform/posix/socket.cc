@@ -40,10 +40,29 @@ SocketHandle CreateStreamSocket() {
 
 int LastSocketError() { return errno; }
 
-bool ResolveHost(const char* name, HostEntry& entry) {
+ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detail) {
   const hostent* host = ::gethostbyname(name);
-  if (host == nullptr || host->h_addr_list == nullptr) return false;
-  return FillHostEntry(host->h_name, host->h_addrtype, host->h_addr_list[0], host->h_length, entry);
+  if (host != nullptr && host->h_addr_list != nullptr &&
+      FillHostEntry(host->h_name, host->h_addrtype, host->h_addr_list[0], host->h_length, entry)) {
+    return ResolveStatus::kFound;
+  }
+  int error = host == nullptr ? h_errno : NO_DATA;
+  detail = ::hstrerror(error);
+  switch (error) {
+    case HOST_NOT_FOUND:
+    case NO_DATA:
+      return ResolveStatus::kNoSuchName;
+    case TRY_AGAIN:
+      return ResolveStatus::kTryAgain;
+    default:
+      return ResolveStatus::kFailed;
+  }
+}
+
+std::string AddressText(const HostEntry& host) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (::inet_ntop(host.family, host.address, text, sizeof text) == nullptr) return {};
+  return text;
 }
 
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
@@ -54,9 +73,13 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
 }
 
 std::uint16_t PortInNetworkOrder(std::uint16_t port) { return htons(port); }
+std::uint16_t PortInHostOrder(std::uint16_t port) { return ntohs(port); }
 
-bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port) {
-  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) return false;
+bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port, std::string& error) {
+  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) {
+    error = "not an IPv4 address";
+    return false;
+  }
   sockaddr_in address;
   std::memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
@@ -66,7 +89,10 @@ bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t por
   do {
     result = ::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (result != 0 && errno == EINTR);
-  if (result != 0) return false;
+  if (result != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
   // Commands and replies alternate: never hold a short write back for an acknowledgement.
   int on = 1;
   ::setsockopt(ToFd(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -39,10 +39,33 @@ SocketHandle CreateStreamSocket() {
 
 int LastSocketError() { return ::WSAGetLastError(); }
 
-bool ResolveHost(const char* name, HostEntry& entry) {
+ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detail) {
   const hostent* host = ::gethostbyname(name);
-  if (host == nullptr || host->h_addr_list == nullptr) return false;
-  return FillHostEntry(host->h_name, host->h_addrtype, host->h_addr_list[0], host->h_length, entry);
+  if (host != nullptr && host->h_addr_list != nullptr &&
+      FillHostEntry(host->h_name, host->h_addrtype, host->h_addr_list[0], host->h_length, entry)) {
+    return ResolveStatus::kFound;
+  }
+  int error = host == nullptr ? ::WSAGetLastError() : WSANO_DATA;
+  switch (error) {
+    case WSAHOST_NOT_FOUND:
+      detail = "Unknown host";
+      return ResolveStatus::kNoSuchName;
+    case WSANO_DATA:
+      detail = "No address associated with name";
+      return ResolveStatus::kNoSuchName;
+    case WSATRY_AGAIN:
+      detail = "Host name lookup failure";
+      return ResolveStatus::kTryAgain;
+    default:
+      detail = "Unknown server error (" + std::to_string(error) + ")";
+      return ResolveStatus::kFailed;
+  }
+}
+
+std::string AddressText(const HostEntry& host) {
+  if (host.family != AF_INET || host.addressLength != 4) return {};
+  const unsigned char* a = host.address;
+  return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
 }
 
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
@@ -53,15 +76,22 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
 }
 
 std::uint16_t PortInNetworkOrder(std::uint16_t port) { return htons(port); }
+std::uint16_t PortInHostOrder(std::uint16_t port) { return ntohs(port); }
 
-bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port) {
-  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) return false;
+bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port, std::string& error) {
+  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) {
+    error = "not an IPv4 address";
+    return false;
+  }
   sockaddr_in address;
   std::memset(&address, 0, sizeof address);
   address.sin_family = AF_INET;
   address.sin_port = port;
   std::memcpy(&address.sin_addr, host.address, host.addressLength);
-  if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return false;
+  if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    error = "Winsock error " + std::to_string(::WSAGetLastError());
+    return false;
+  }
   BOOL on = TRUE;
   ::setsockopt(ToSocket(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   // Every wait is bounded by select: the socket itself never blocks.

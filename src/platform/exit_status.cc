@@ -1,5 +1,0 @@
-#include "platform/exit_status.h"
-
-#include <cstdlib>
-
-void EndRun(ExitStatus status) { std::exit(status); }
