@@ -3,6 +3,7 @@
 #include "platform/console.h"
 #include "front/mail_settings.h"
 #include "front/options.h"
+#include "front/recipient_settings.h"
 #include "front/submission_settings.h"
 #include "log/log.h"
 
@@ -118,5 +119,6 @@ Refusal CompleteSettings(const platform::Environment& environment) {
       if (!failure.empty()) return failure;
     }
   }
-  return CompleteSubmissionSettings(environment);
+  if (Refusal refused = CompleteSubmissionSettings(environment); !refused.empty()) return refused;
+  return CompleteRecipientSettings(environment);
 }

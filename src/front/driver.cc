@@ -107,10 +107,15 @@ int RunRyMail(int argc, const char* const* argv) {
 }
 
 int FinishRun(const Delivery& delivery) {
-  if (delivery.Accepted()) {
+  if (delivery.Sent()) {
     ConsolePrint("\n-RyMail-Info, Your mail has been sent.\n\n");
     LogMessage("Your mail has been sent.\n", false);
-    return EndRun(delivery, {});
+    if (delivery.Accepted()) return EndRun(delivery, {});
+    std::string refused = std::to_string(delivery.refused.size()) + " of " +
+                          std::to_string(delivery.accepted + delivery.refused.size()) + " recipients refused";
+    LogMessage(refused, true);
+    return EndRun(delivery, delivery.end.failure.empty() ? std::string_view(refused)
+                                                         : std::string_view(delivery.end.failure));
   }
   // After "Previous response was not expected!" nothing more is said.
   if (!delivery.end.unexpected) LogMessage(kFailedToSend, true);

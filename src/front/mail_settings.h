@@ -10,6 +10,7 @@
 constexpr std::size_t kFieldCapacity = 128;
 constexpr std::size_t kOriginatorCapacity = 256;
 constexpr std::size_t kSystemKeyNameCapacity = 16;
+constexpr std::size_t kListCapacity = 4096;  // a list of addresses
 constexpr std::size_t kPasswordCapacity = 4096;  // tokens are long
 
 /// A zero-terminated text of at most Capacity - 1 bytes.
@@ -55,6 +56,7 @@ class TextField {
 };
 
 using Field = TextField<kFieldCapacity>;
+using ListField = TextField<kListCapacity>;
 
 struct MailSettings {
   Field MailFrom;         // envelope sender, sent in MAIL FROM
@@ -86,6 +88,12 @@ struct MailSettings {
   // For scripts.
   Field ExitCodes;   // "simple" (0, 1, 2) or "sysexits"
   Field ResultFile;  // one line of JSON written at the end; "-" is standard output
+
+  // Many recipients.
+  ListField Cc;      // addresses for a Cc header and RCPT TO
+  ListField Bcc;     // addresses for RCPT TO only
+  Field Ehlo;        // "on": EHLO on a plain connection too; "off"
+  Field OnRefused;   // "stop": a refused recipient ends the run; "continue"
 };
 
 /// The process-wide settings.

@@ -10,14 +10,15 @@
 
 namespace {
 
-enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug, kPath, kExitCodes, kResultFile };
+enum class ValueKind { kSingleLine, kBodyFile, kRecipientFile, kDebug, kPath, kExitCodes, kResultFile, kList };
 
 struct Option {
   const char* word;
-  Field MailSettings::*field;
+  Field MailSettings::*field;  // nullptr for a list
   const char* name;
   const char* missing;  // printed when the value is absent
   ValueKind kind;
+  ListField MailSettings::*list = nullptr;
 };
 
 constexpr Option kOptions[] = {
@@ -53,6 +54,13 @@ constexpr Option kOptions[] = {
      ValueKind::kExitCodes},
     {"--result-file", &MailSettings::ResultFile, "ResultFile",
      "\n-RyMail-FAIL, Missing ResultFile after --result-file\n\n", ValueKind::kResultFile},
+    // Many recipients.
+    {"--cc", nullptr, "Cc", "\n-RyMail-FAIL, Missing Cc after --cc\n\n", ValueKind::kList, &MailSettings::Cc},
+    {"--bcc", nullptr, "Bcc", "\n-RyMail-FAIL, Missing Bcc after --bcc\n\n", ValueKind::kList, &MailSettings::Bcc},
+    {"--ehlo", &MailSettings::Ehlo, "Ehlo", "\n-RyMail-FAIL, Missing Ehlo after --ehlo\n\n",
+     ValueKind::kSingleLine},
+    {"--on-refused", &MailSettings::OnRefused, "OnRefused",
+     "\n-RyMail-FAIL, Missing OnRefused after --on-refused\n\n", ValueKind::kSingleLine},
 };
 
 const Option* FindOption(const char* word) {
@@ -76,6 +84,7 @@ std::vector<std::string_view> InputFilesNamed(int argc, const char* const* argv)
 }
 
 Refusal ApplyOption(const Option& option, std::string_view value, const std::vector<std::string_view>& inputFiles) {
+  if (option.kind == ValueKind::kList) return StoreSetting(Settings.*option.list, option.name, value, true);
   Field& field = Settings.*option.field;
   switch (option.kind) {
     case ValueKind::kSingleLine:
@@ -98,6 +107,8 @@ Refusal ApplyOption(const Option& option, std::string_view value, const std::vec
       return StoreExitCodes(value);
     case ValueKind::kResultFile:
       return StartResultFile(value, inputFiles);
+    case ValueKind::kList:
+      break;
   }
   return {};
 }
@@ -151,16 +162,15 @@ Refusal StartResultFile(std::string_view value, const std::vector<std::string_vi
   return {};
 }
 
-Refusal StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine) {
-  if (value.size() > Field::kMaxLength) {
+Refusal CheckSetting(std::string_view name, std::string_view value, std::size_t maxLength, bool singleLine) {
+  if (value.size() > maxLength) {
     return FramedFailure(std::string("The ").append(name).append(" value is longer than ")
-                             .append(std::to_string(Field::kMaxLength))
+                             .append(std::to_string(maxLength))
                              .append(" characters."));
   }
   if (singleLine && value.find_first_of("\r\n") != std::string_view::npos) {
     return FramedFailure(std::string("The ").append(name).append(" value holds a line break."));
   }
-  field.Assign(value);
   return {};
 }
 

@@ -14,9 +14,18 @@
 /// Returns the refusal that ends the run, or an empty one.
 Refusal ParseOptions(int argc, const char* const* argv);
 
+/// Refuses a value of the named setting that is longer than maxLength or,
+/// when singleLine, holds a CR or LF.
+Refusal CheckSetting(std::string_view name, std::string_view value, std::size_t maxLength, bool singleLine);
+
 /// Stores a value whole into a setting. Refuses a value longer than the
 /// field holds or, when singleLine, one with a CR or LF.
-Refusal StoreSetting(Field& field, std::string_view name, std::string_view value, bool singleLine);
+template <std::size_t Capacity>
+Refusal StoreSetting(TextField<Capacity>& field, std::string_view name, std::string_view value, bool singleLine) {
+  Refusal refused = CheckSetting(name, value, TextField<Capacity>::kMaxLength, singleLine);
+  if (refused.empty()) field.Assign(value);
+  return refused;
+}
 
 /// Whether value is one of values.
 bool OneOf(std::string_view value, std::initializer_list<std::string_view> values);

@@ -53,6 +53,38 @@ bool Connection::Send(std::string_view data, Milliseconds bound, std::size_t* se
   return complete;
 }
 
+bool Connection::SendWhileReceiving(std::string_view data, Milliseconds bound, std::size_t* sent) {
+  constexpr int kPollMs = 10;  // how long to wait for either side at a time
+  std::size_t done = 0;
+  bool complete = open_;
+  Clock::time_point deadline = Clock::now() + bound;
+  while (complete && done < data.size()) {
+    platform::IoResult result = ops_.send(data.data() + done, data.size() - done, 0);
+    if (result.status == platform::IoStatus::kDone && result.count > 0) {
+      done += result.count;
+      continue;
+    }
+    if (result.status != platform::IoStatus::kDone && result.status != platform::IoStatus::kTimedOut) {
+      complete = false;
+      break;
+    }
+    if (used_ < kReplyBufferCapacity) {
+      platform::IoResult got = ops_.receive(replyBuffer_.get() + used_, kReplyBufferCapacity - used_, kPollMs);
+      if (got.status == platform::IoStatus::kDone) {
+        used_ += got.count;
+      } else if (got.status != platform::IoStatus::kTimedOut) {
+        complete = false;
+      }
+    } else {
+      result = ops_.send(data.data() + done, data.size() - done, kPollMs);
+      if (result.status == platform::IoStatus::kDone) done += result.count;
+    }
+    if (done < data.size() && Clock::now() >= deadline) complete = false;
+  }
+  if (sent) *sent = done;
+  return complete;
+}
+
 Reply Connection::ReadReply(Milliseconds bound) {
   if (delivered_ > 0) {
     std::memmove(replyBuffer_.get(), replyBuffer_.get() + delivered_, used_ - delivered_);

@@ -54,6 +54,12 @@ class Connection {
   /// count of bytes that went out.
   bool Send(std::string_view data, Milliseconds bound, std::size_t* sent = nullptr);
 
+  /// Sends every byte within the bound, like Send; whenever the connection
+  /// takes no more, takes in what the relay sent meanwhile (kept for
+  /// ReadReply), so that a relay answering a long run of commands is never
+  /// stuck writing while we are stuck writing too.
+  bool SendWhileReceiving(std::string_view data, Milliseconds bound, std::size_t* sent = nullptr);
+
   /// Reads one complete reply within the bound. The text stays valid until
   /// the next call; bytes after the reply wait for it.
   Reply ReadReply(Milliseconds bound);

@@ -9,15 +9,24 @@
 /// HELO, accepted with 250.
 StepResult SayHelo(Session& session);
 
-/// MAIL FROM and RCPT TO for MailTo or for each line of the recipient file,
-/// each accepted with 250; counts and records the recipients in the report.
-StepResult SendEnvelope(Session& session);
+/// Every mail transaction of the message: MAIL FROM, RCPT TO for MailTo or
+/// each line of the recipient file, then Cc and Bcc; DATA, the message and
+/// its 250; then QUIT and the close. Pipelined when the relay offers it
+/// after EHLO. With OnRefused "continue" a refused recipient is recorded and
+/// the others go on, and recipients over the relay's cap (452) follow in
+/// further transactions; the result is then "partial" when some were
+/// refused. Counts and records the recipients in the report.
+StepResult SendTransactions(Session& session);
 
-/// DATA, the header lines, the body, the end of data and its 250, QUIT, and
-/// the close. On success the result holds the reply to the end of data.
-StepResult TransferMessage(Session& session);
+/// After a 354: the header lines, the body and the end of data, and the
+/// relay's reply to it (the result holds it on success).
+StepResult SendContent(Session& session);
+
+/// After the relay took the message: QUIT, its reply awaited briefly, and
+/// the close.
+void SayGoodbye(Session& session);
 
 /// From the greeting to the close, over a connection that is already made:
-/// HELO, or the submission steps when Settings ask for TLS or AUTH (STARTTLS
-/// through startTls), then the envelope and the message.
+/// HELO (or EHLO, with Ehlo "on"), or the submission steps when Settings ask
+/// for TLS or AUTH (STARTTLS through startTls), then the transactions.
 StepResult DeliverMessage(Session& session, const TlsStarter& startTls = {});

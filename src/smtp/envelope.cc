@@ -1,7 +1,13 @@
-#include "platform/fixed_text.h"
+#include <deque>
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
 #include "front/mail_settings.h"
 #include "log/log.h"
+#include "platform/fixed_text.h"
 #include "platform/text_stream.h"
+#include "smtp/address_list.h"
 #include "smtp/delivery.h"
 #include "smtp/exchange.h"
 
@@ -9,6 +15,8 @@ namespace {
 
 /// A recipient line holds at most this many characters besides its LF.
 constexpr std::size_t kMaxRecipientLength = 254;
+/// Commands written together when the relay pipelines.
+constexpr std::size_t kGroupSize = 100;
 
 // Every command and log text here is a short text and one field or recipient line: it always fits.
 static_assert(kCommandBufferCapacity > sizeof "MAIL FROM: \r\n" + kFieldCapacity);
@@ -16,49 +24,344 @@ static_assert(kCommandBufferCapacity > sizeof "RCPT TO: \r\n" + kMaxRecipientLen
 static_assert(kLineBufferCapacity > sizeof "Sending MAIL FROM: \r\n" + kFieldCapacity);
 static_assert(kLineBufferCapacity > sizeof "Line  of the MailToInputFile is longer than  characters" + 2 * 20);
 
-// The relay's answer to one RCPT TO, counted or recorded as a refusal.
-StepResult ExpectRecipient(Session& session, std::string_view recipient) {
-  StepResult result = ExpectReply(session, "250", session.Bounds().command, Step::kRcpt);
-  if (result.Ok()) {
-    ++session.report.accepted;
-  } else {
-    session.report.refused.push_back({std::string(recipient), result.reply});
-  }
-  return result;
+// One command of a transaction and the records around it.
+struct Command {
+  enum class Kind { kMail, kRcpt, kData };
+  Kind kind = Kind::kRcpt;
+  std::string text;         // the whole command line
+  std::string before;       // logged before it goes out, or empty
+  std::string after;        // logged once it is out
+  const char* sendFailure;  // logged when it could not be sent
+  std::string address;      // a recipient as the account names it
+};
+
+Command MailCommand() {
+  Command mail{Command::Kind::kMail, "MAIL FROM: " + std::string(Settings.MailFrom.view()) + "\r\n", "", "MAIL FROM: OK",
+               "Error writing MAIL FROM: tag", {}};
+  mail.before = "Sending " + mail.text;
+  return mail;
 }
 
-// Sends one RCPT TO for each line of the recipient file.
-StepResult SendRecipientFile(Session& session) {
-  platform::TextFileReader reader;
-  if (!reader.Open(Settings.MailToInputFile.c_str())) {
-    return AbortDelivery(session, Outcome::kInput, Step::kRcpt, "Failed to open the MailToInputFile for reading");
+Command DataCommand() { return {Command::Kind::kData, "DATA\r\n", "Sending DATA", "DATA OK", "Error writing DATA", {}}; }
+
+Step StepOf(const Command& command) {
+  switch (command.kind) {
+    case Command::Kind::kMail:
+      return Step::kMail;
+    case Command::Kind::kRcpt:
+      return Step::kRcpt;
+    case Command::Kind::kData:
+      break;
   }
-  char line[kMaxRecipientLength + 2];
-  char CommandBuffer[kCommandBufferCapacity];
-  char LineBuffer[kLineBufferCapacity];
-  for (unsigned long number = 1;; ++number) {
-    platform::TextFileReader::Line read = reader.ReadLine(line, sizeof line);
-    if (read.failed) return AbortDelivery(session, Outcome::kInput, Step::kRcpt, "Failed to read the MailToInputFile");
-    if (read.length == 0) return StepDone();
+  return Step::kData;
+}
+
+// Every recipient of the message, in order: MailTo or each line of the
+// recipient file, then the Cc and Bcc addresses that are not recipients yet.
+class Recipients {
+ public:
+  Recipients() : cc_(ListAddresses(Settings.Cc.view())), bcc_(ListAddresses(Settings.Bcc.view())) {}
+
+  /// The next recipient; nothing at the end, or after a failure (logged,
+  /// connection closed, failure set).
+  std::optional<Command> Next(Session& session, StepResult& failure) {
+    if (phase_ == Phase::kPrimary) {
+      if (!Settings.MailToInputFile.IsSet()) {
+        phase_ = Phase::kLists;
+        Command rcpt = Plain("RCPT TO: " + std::string(Settings.MailTo.view()) + "\r\n", Settings.MailTo.view());
+        rcpt.before = "Sending " + rcpt.text;
+        return rcpt;
+      }
+      std::optional<Command> line = FileLine(session, failure);
+      if (line || !failure.Ok()) return line;
+      phase_ = Phase::kLists;
+    }
+    while (next_ < cc_.size() + bcc_.size()) {
+      std::string_view address = next_ < cc_.size() ? cc_[next_] : bcc_[next_ - cc_.size()];
+      ++next_;
+      if (!seen_.insert(ComparableAddress(address)).second) continue;
+      Command rcpt = Plain("RCPT TO:<" + std::string(address) + ">\r\n", address);
+      rcpt.before = "Sending " + rcpt.text;
+      return rcpt;
+    }
+    return std::nullopt;
+  }
+
+ private:
+  enum class Phase { kPrimary, kLists };
+
+  Command Plain(std::string text, std::string_view address) {
+    seen_.insert(ComparableAddress(address));
+    return {Command::Kind::kRcpt, std::move(text), "", "RCPT TO: OK", "Error writing RCPT TO: tag",
+            std::string(address)};
+  }
+
+  std::optional<Command> FileLine(Session& session, StepResult& failure) {
+    auto refuse = [&](const char* text) {
+      failure = AbortDelivery(session, Outcome::kInput, Step::kRcpt, text);
+      return std::nullopt;
+    };
+    if (!opened_) {
+      opened_ = true;
+      if (!reader_.Open(Settings.MailToInputFile.c_str())) {
+        return refuse("Failed to open the MailToInputFile for reading");
+      }
+    }
+    char line[kMaxRecipientLength + 2];
+    char LineBuffer[kLineBufferCapacity];
+    platform::TextFileReader::Line read = reader_.ReadLine(line, sizeof line);
+    ++number_;
+    if (read.failed) return refuse("Failed to read the MailToInputFile");
+    if (read.length == 0) return std::nullopt;
     std::string_view recipient(line, read.lineEnd ? read.length - 1 : read.length);
     if (recipient.size() > kMaxRecipientLength) {
       (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile is longer than %lu characters",
-                       number, static_cast<unsigned long>(kMaxRecipientLength));
-      return AbortDelivery(session, Outcome::kInput, Step::kRcpt, LineBuffer);
+                       number_, static_cast<unsigned long>(kMaxRecipientLength));
+      return refuse(LineBuffer);
     }
     if (recipient.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) {
-      (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile holds a CR or zero byte", number);
-      return AbortDelivery(session, Outcome::kInput, Step::kRcpt, LineBuffer);
+      (void)FormatText(LineBuffer, sizeof LineBuffer, "Line %lu of the MailToInputFile holds a CR or zero byte", number_);
+      return refuse(LineBuffer);
     }
-    (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %.*s\r\n", static_cast<int>(recipient.size()),
-                     recipient.data());
-    LogMessage(CommandBuffer, false);
-    if (!SendCommand(session, CommandBuffer)) {
-      return AbortDelivery(session, ClassOfLoss(false), Step::kRcpt, "Error writing previous RCPT TO:");
-    }
-    LogMessage("Last RCPT TO: OK", false);
-    if (StepResult result = ExpectRecipient(session, recipient); !result.Ok()) return result;
+    Command rcpt = Plain("RCPT TO: " + std::string(recipient) + "\r\n", recipient);
+    rcpt.before = rcpt.text;
+    rcpt.after = "Last RCPT TO: OK";
+    rcpt.sendFailure = "Error writing previous RCPT TO:";
+    return rcpt;
   }
+
+  Phase phase_ = Phase::kPrimary;
+  platform::TextFileReader reader_;
+  bool opened_ = false;
+  unsigned long number_ = 0;
+  std::vector<std::string_view> cc_;
+  std::vector<std::string_view> bcc_;
+  std::size_t next_ = 0;
+  std::unordered_set<std::string> seen_;
+};
+
+// The transactions of one message over the session.
+class Transactions {
+ public:
+  explicit Transactions(Session& session)
+      : session_(session),
+        carryOn_(Settings.OnRefused.view() == "continue"),
+        pipelining_(session.offer.pipelining) {}
+
+  StepResult Run();
+
+ private:
+  // One MAIL transaction; delivered tells whether the relay took the message.
+  StepResult Transaction(bool& delivered);
+  // Writes the group and logs each command's records once it is out.
+  StepResult WriteGroup(const std::vector<Command>& group);
+  // Reads and judges the replies to the group, in order.
+  StepResult ReadReplies(const std::vector<Command>& group);
+  // The next recipient: one a cap held back, else the next of the list.
+  std::optional<Command> NextRecipient(StepResult& failure);
+  // Records every recipient not sent yet as refused with the reply.
+  StepResult RefuseTheRest(const std::string& reply);
+  void Refuse(const Command& rcpt, const std::string& reply);
+
+  Session& session_;
+  bool carryOn_;
+  bool pipelining_;
+  Recipients recipients_;
+  std::deque<Command> carried_;  // over the relay's cap, for the next transaction
+  bool listEnded_ = false;
+  std::string lastRefusal_;      // the reply to the last refused recipient
+  int transaction_ = 0;
+  // The transaction going on.
+  std::vector<Command> acceptedHere_;
+  std::size_t recipientsHere_ = 0;
+  bool capped_ = false;
+  bool refuseRest_ = false;
+  bool dataAccepted_ = false;
+};
+
+std::optional<Command> Transactions::NextRecipient(StepResult& failure) {
+  if (!carried_.empty()) {
+    Command next = std::move(carried_.front());
+    carried_.pop_front();
+    return next;
+  }
+  if (listEnded_) return std::nullopt;
+  std::optional<Command> next = recipients_.Next(session_, failure);
+  if (!next) listEnded_ = true;
+  return next;
+}
+
+void Transactions::Refuse(const Command& rcpt, const std::string& reply) {
+  session_.report.refused.push_back({rcpt.address, reply});
+  lastRefusal_ = reply;
+}
+
+StepResult Transactions::RefuseTheRest(const std::string& reply) {
+  StepResult failure;
+  while (std::optional<Command> rcpt = NextRecipient(failure)) Refuse(*rcpt, reply);
+  return failure;
+}
+
+StepResult Transactions::WriteGroup(const std::vector<Command>& group) {
+  if (group.size() == 1) {
+    // Alone, as in lock-step: its first record before it goes out.
+    const Command& command = group[0];
+    if (!command.before.empty()) LogMessage(command.before, false);
+    if (!SendCommand(session_, command.text)) {
+      return AbortDelivery(session_, ClassOfLoss(false), StepOf(command), command.sendFailure);
+    }
+    LogMessage(command.after, false);
+    return StepDone();
+  }
+  std::string text;
+  for (const Command& command : group) text += command.text;
+  std::size_t sent = 0;
+  bool whole = session_.connection().SendWhileReceiving(text, session_.Bounds().send, &sent);
+  std::size_t end = 0;
+  for (const Command& command : group) {
+    end += command.text.size();
+    if (!command.before.empty()) LogMessage(command.before, false);
+    if (end > sent || (!whole && end == text.size())) {
+      return AbortDelivery(session_, ClassOfLoss(false), StepOf(command), command.sendFailure);
+    }
+    LogMessage(command.after, false);
+  }
+  return StepDone();
+}
+
+StepResult Transactions::ReadReplies(const std::vector<Command>& group) {
+  for (const Command& command : group) {
+    if (command.kind == Command::Kind::kData) {
+      Reply reply = TakeReply(session_, session_.Bounds().dataStart);
+      dataAccepted_ = IsCode(reply, "354");
+      // With every recipient refused, a refused DATA is what was due.
+      if (!dataAccepted_ && (!acceptedHere_.empty() || recipientsHere_ == 0)) {
+        return Unexpected(session_, reply, Step::kData);
+      }
+      continue;
+    }
+    Reply reply = TakeReply(session_, session_.Bounds().command);
+    if (command.kind == Command::Kind::kRcpt) ++recipientsHere_;
+    if (IsCode(reply, "250")) {
+      if (command.kind == Command::Kind::kRcpt) {
+        acceptedHere_.push_back(command);
+        ++session_.report.accepted;
+      }
+      continue;
+    }
+    if (command.kind == Command::Kind::kMail || reply.status != ReplyStatus::kComplete || !carryOn_) {
+      if (command.kind == Command::Kind::kRcpt) Refuse(command, session_.Clean(reply.text));
+      return Unexpected(session_, reply, StepOf(command));
+    }
+    bool full = ReplyCode(reply.text) == "452";
+    if (full && !acceptedHere_.empty()) {
+      // The relay's cap: this recipient and the rest go in the next transaction.
+      capped_ = true;
+      carried_.push_back(command);
+      continue;
+    }
+    Refuse(command, session_.Clean(reply.text));
+    // Full at the start of a new transaction: no transaction will take more now.
+    if (full && transaction_ > 1 && recipientsHere_ == 1) refuseRest_ = true;
+  }
+  return StepDone();
+}
+
+StepResult Transactions::Transaction(bool& delivered) {
+  delivered = false;
+  ++transaction_;
+  acceptedHere_.clear();
+  recipientsHere_ = 0;
+  capped_ = refuseRest_ = dataAccepted_ = false;
+  bool pipelinedData = pipelining_ && carryOn_;
+  bool dataSent = false;
+  bool exhausted = false;
+  std::size_t limit = pipelining_ ? kGroupSize : 1;
+  std::vector<Command> group{MailCommand()};
+  for (;;) {
+    while (group.size() < limit && !capped_ && !refuseRest_ && !exhausted) {
+      StepResult failure;
+      std::optional<Command> rcpt = NextRecipient(failure);
+      if (!failure.Ok()) return failure;
+      if (rcpt) {
+        group.push_back(std::move(*rcpt));
+      } else {
+        exhausted = true;
+      }
+    }
+    // With "continue" DATA goes in the last group: its reply is judged by the recipients'.
+    if (pipelinedData && exhausted && !dataSent && group.size() < limit) {
+      group.push_back(DataCommand());
+      dataSent = true;
+    }
+    if (group.empty()) break;
+    if (StepResult result = WriteGroup(group); !result.Ok()) return result;
+    if (StepResult result = ReadReplies(group); !result.Ok()) return result;
+    group.clear();
+    if (capped_ || refuseRest_ || (exhausted && (dataSent || !pipelinedData))) break;
+  }
+  if (refuseRest_) {
+    if (StepResult failure = RefuseTheRest(lastRefusal_); !failure.Ok()) return failure;
+  }
+  if (acceptedHere_.empty() && recipientsHere_ > 0) {
+    if (dataAccepted_) {
+      // The relay took DATA for nobody: end it at once, with nothing in it.
+      LogMessage("Sending . for EOF", false);
+      if (SendCommand(session_, ".\r\n")) (void)TakeReply(session_, session_.Bounds().endOfData);
+    }
+    return StepDone();
+  }
+  if (!dataSent) {
+    if (StepResult result = WriteGroup({DataCommand()}); !result.Ok()) return result;
+    if (StepResult result = ExpectReply(session_, "354", session_.Bounds().dataStart, Step::kData); !result.Ok()) {
+      return result;
+    }
+  }
+  StepResult result = SendContent(session_);
+  delivered = result.Ok();
+  return result;
+}
+
+StepResult Transactions::Run() {
+  StepResult last;
+  bool anyDelivered = false;
+  for (;;) {
+    bool delivered = false;
+    StepResult result = Transaction(delivered);
+    if (!result.Ok()) {
+      if (!anyDelivered) return result;
+      // Some recipients have the message already: the rest are refused, and the run is partial.
+      for (const Command& rcpt : acceptedHere_) Refuse(rcpt, result.reply);
+      session_.report.accepted -= acceptedHere_.size();
+      if (StepResult failure = RefuseTheRest(result.reply); !failure.Ok()) result = failure;
+      last.failure = result.failure;
+      break;
+    }
+    if (!delivered) break;
+    anyDelivered = true;
+    last = result;
+    if (carried_.empty()) break;
+  }
+  if (session_.IsOpen()) SayGoodbye(session_);
+  const std::vector<RefusedRecipient>& refused = session_.report.refused;
+  for (const RefusedRecipient& recipient : refused) {
+    std::string reply = recipient.reply;
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    LogMessage("Refused " + recipient.address + ": " + reply, false);
+  }
+  if (anyDelivered) {
+    if (!refused.empty()) last.outcome = Outcome::kPartial;
+    return last;
+  }
+  // Nothing delivered, nothing failed on the way: every recipient was refused.
+  std::string text = "All " + std::to_string(refused.size()) + " recipients were refused.";
+  LogMessage(text, true);
+  StepResult result;
+  result.outcome = ClassOfReply(lastRefusal_, Step::kRcpt);
+  result.step = Step::kRcpt;
+  result.reply = lastRefusal_;
+  result.failure = text;
+  return result;
 }
 
 }  // namespace
@@ -73,28 +376,4 @@ StepResult SayHelo(Session& session) {
   return ExpectReply(session, "250", session.Bounds().command, Step::kHelo);
 }
 
-StepResult SendEnvelope(Session& session) {
-  const ReplyBounds& bounds = session.Bounds();
-  char CommandBuffer[kCommandBufferCapacity];
-  char LineBuffer[kLineBufferCapacity];
-
-  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "MAIL FROM: %s\r\n", Settings.MailFrom.c_str());
-  (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);
-  LogMessage(LineBuffer, false);
-  if (!SendCommand(session, CommandBuffer)) {
-    return AbortDelivery(session, ClassOfLoss(false), Step::kMail, "Error writing MAIL FROM: tag");
-  }
-  LogMessage("MAIL FROM: OK", false);
-  if (StepResult result = ExpectReply(session, "250", bounds.command, Step::kMail); !result.Ok()) return result;
-
-  if (Settings.MailToInputFile.IsSet()) return SendRecipientFile(session);
-
-  (void)FormatText(CommandBuffer, sizeof CommandBuffer, "RCPT TO: %s\r\n", Settings.MailTo.c_str());
-  (void)FormatText(LineBuffer, sizeof LineBuffer, "Sending %s", CommandBuffer);
-  LogMessage(LineBuffer, false);
-  if (!SendCommand(session, CommandBuffer)) {
-    return AbortDelivery(session, ClassOfLoss(false), Step::kRcpt, "Error writing RCPT TO: tag");
-  }
-  LogMessage("RCPT TO: OK", false);
-  return ExpectRecipient(session, Settings.MailTo.view());
-}
+StepResult SendTransactions(Session& session) { return Transactions(session).Run(); }

@@ -18,7 +18,7 @@ Outcome ClassOf(const Session& session, const Reply& reply, Step step) {
     case ReplyStatus::kFailed:
       break;
   }
-  return ClassOfLoss(session.report.end.endOfDataSent);
+  return ClassOfLoss(session.endOfDataSent);
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ StepResult AbortDelivery(Session& session, Outcome outcome, Step step, std::stri
   result.outcome = outcome;
   result.step = step;
   result.failure.assign(message);
-  result.endOfDataSent = session.report.end.endOfDataSent;
+  result.endOfDataSent = session.endOfDataSent;
   return result;
 }
 

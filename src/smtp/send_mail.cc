@@ -186,9 +186,6 @@ StepResult Deliver(Session& session) {
 
 Delivery SendMail(const ReplyBounds& bounds) {
   Session session(bounds);
-  StepResult end = Deliver(session);
-  bool endOfDataSent = session.report.end.endOfDataSent;
-  session.report.end = std::move(end);
-  session.report.end.endOfDataSent = endOfDataSent;
+  session.report.end = Deliver(session);
   return std::move(session.report);
 }

@@ -17,6 +17,7 @@ struct RelayOffer {
   bool auth = false;  // any AUTH mechanism
   bool plain = false;
   bool login = false;
+  bool pipelining = false;
 };
 
 struct RefusedRecipient {
@@ -36,6 +37,8 @@ struct Delivery {
   std::vector<RefusedRecipient> refused;
 
   bool Accepted() const { return end.Ok(); }
+  /// Accepted, or partial: the message is with some recipients.
+  bool Sent() const { return end.Ok() || end.outcome == Outcome::kPartial; }
 };
 
 class Session {
@@ -69,8 +72,9 @@ class Session {
   /// wiped with the secret.
   void AddSecretForm(std::string_view form);
 
-  RelayOffer offer;   // what the last EHLO reply offered
-  Delivery report;    // filled in as the dialogue goes on
+  RelayOffer offer;            // what the last EHLO reply offered; nothing after HELO
+  Delivery report;             // filled in as the dialogue goes on
+  bool endOfDataSent = false;  // in the transaction going on: its outcome is unknown once lost
 
  private:
   ReplyBounds bounds_;

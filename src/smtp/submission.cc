@@ -6,6 +6,7 @@
 #include "front/mail_settings.h"
 #include "log/log.h"
 #include "platform/fixed_text.h"
+#include "smtp/delivery.h"
 #include "smtp/exchange.h"
 
 namespace {
@@ -23,8 +24,9 @@ bool SameWord(std::string_view a, std::string_view b) {
 static_assert(kCommandBufferCapacity > sizeof "EHLO \r\n" + kFieldCapacity);
 static_assert(kLineBufferCapacity > sizeof "Sending EHLO \r\n" + kFieldCapacity);
 
-// EHLO, its 250, and what it offers; any other reply fails as unexpected.
-StepResult SayEhlo(Session& session) {
+// EHLO, its 250, and what it offers; any other reply fails as unexpected,
+// but a 5xx with fallBack says HELO instead.
+StepResult SayEhlo(Session& session, bool fallBack = false) {
   char CommandBuffer[kCommandBufferCapacity];
   char LineBuffer[kLineBufferCapacity];
   (void)FormatText(CommandBuffer, sizeof CommandBuffer, "EHLO %s\r\n", Settings.Helo.c_str());
@@ -35,7 +37,13 @@ StepResult SayEhlo(Session& session) {
   }
   LogMessage("EHLO was OK.", false);
   Reply reply = TakeReply(session, session.Bounds().command);
-  if (!IsCode(reply, "250")) return Unexpected(session, reply, Step::kEhlo);
+  if (!IsCode(reply, "250")) {
+    if (fallBack && reply.status == ReplyStatus::kComplete && ReplyCode(reply.text).substr(0, 1) == "5") {
+      session.offer = RelayOffer();
+      return SayHelo(session);
+    }
+    return Unexpected(session, reply, Step::kEhlo);
+  }
   session.offer = ParseEhloReply(reply.text);
   return StepDone();
 }
@@ -99,6 +107,7 @@ RelayOffer ParseEhloReply(std::string_view reply) {
     }
     if (words.empty()) continue;
     if (SameWord(words[0], "STARTTLS")) offer.startTls = true;
+    if (SameWord(words[0], "PIPELINING")) offer.pipelining = true;
     if (!SameWord(words[0], "AUTH")) continue;
     offer.auth = true;
     for (std::size_t i = 1; i < words.size(); ++i) {
@@ -108,6 +117,8 @@ RelayOffer ParseEhloReply(std::string_view reply) {
   }
   return offer;
 }
+
+StepResult SayEhloOrHelo(Session& session) { return SayEhlo(session, true); }
 
 bool SubmissionAsked() {
   std::string_view tls = Settings.Tls.view();

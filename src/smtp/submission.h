@@ -21,6 +21,10 @@ RelayOffer ParseEhloReply(std::string_view reply);
 /// the reason; the connection is then closed.
 using TlsStarter = std::function<StepResult(Session& session, Step step)>;
 
+/// EHLO on a plain connection, for what the relay offers; a 5xx reply falls
+/// back to HELO (and so to lock-step).
+StepResult SayEhloOrHelo(Session& session);
+
 /// After the greeting: EHLO with Settings.Helo; with Tls "starttls",
 /// STARTTLS, the handshake through startTls and EHLO again; with a User,
 /// AUTH. The secret is forgotten afterwards, whatever happened. An EHLO that

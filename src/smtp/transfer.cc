@@ -55,6 +55,7 @@ bool PutHeaders(Session& session, MessageWriter& writer, StepResult& failure) {
       {"From: ", s.From.view(), "\r\n", true, "Error writing FROM:", "FROM: OK"},
       {"Reply-To: ", s.ReplyTo.view(), "\r\n", true, "Error writing Reply-To:", "REPLYTO: OK"},
       {"To: ", s.To.view(), "\r\n", true, "Error writing TO:", "TO: OK"},
+      {"Cc: ", s.Cc.view(), "\r\n", true, "Error writing CC:", "CC: OK"},
       {"Subject: ", s.Subject.view(), "\r\n\r\n", false, "Error writing SUBJECT:", "SUBJECT: OK"},
   };
   for (const HeaderLine& header : headers) {
@@ -88,7 +89,8 @@ bool PutBody(Session& session, MessageWriter& writer, StepResult& failure) {
   }
 }
 
-// After the relay took the message: QUIT, its reply awaited briefly, and the close.
+}  // namespace
+
 void SayGoodbye(Session& session) {
   Connection& connection = session.connection();
   if (SendCommand(session, "QUIT\r\n")) {
@@ -102,26 +104,17 @@ void SayGoodbye(Session& session) {
   session.Close();
 }
 
-}  // namespace
-
-StepResult TransferMessage(Session& session) {
-  LogMessage("Sending DATA", false);
-  if (!SendCommand(session, "DATA\r\n")) return AbortDelivery(session, ClassOfLoss(false), Step::kData, "Error writing DATA");
-  LogMessage("DATA OK", false);
-  StepResult result = ExpectReply(session, "354", session.Bounds().dataStart, Step::kData);
-  if (!result.Ok()) return result;
+StepResult SendContent(Session& session) {
   session.report.messageId = "<" + std::string(Settings.MessageId.view()) + ">";
-
   MessageWriter writer(session);
   StepResult failure;
   if (!PutHeaders(session, writer, failure) || !PutBody(session, writer, failure) ||
       !writer.Put("\r\n.\r\n", "Error sending . for EOF", "EOF . OK", Step::kEndOfData) || !writer.Flush()) {
     return failure.Ok() ? writer.Failure() : failure;
   }
-  session.report.end.endOfDataSent = true;
-  result = ExpectReply(session, "250", session.Bounds().endOfData, Step::kEndOfData);
-  if (!result.Ok()) return result;
-  SayGoodbye(session);
+  session.endOfDataSent = true;
+  StepResult result = ExpectReply(session, "250", session.Bounds().endOfData, Step::kEndOfData);
+  session.endOfDataSent = false;  // for the next transaction; the result keeps it
   result.step = Step::kEndOfData;
   result.endOfDataSent = true;
   return result;
@@ -130,9 +123,13 @@ StepResult TransferMessage(Session& session) {
 StepResult DeliverMessage(Session& session, const TlsStarter& startTls) {
   StepResult result = ExpectReply(session, "220", session.Bounds().greeting, Step::kGreeting);
   if (!result.Ok()) return result;
-  result = SubmissionAsked() ? Introduce(session, startTls) : SayHelo(session);
+  if (SubmissionAsked()) {
+    result = Introduce(session, startTls);
+  } else if (Settings.Ehlo.view() == "on") {
+    result = SayEhloOrHelo(session);
+  } else {
+    result = SayHelo(session);
+  }
   if (!result.Ok()) return result;
-  result = SendEnvelope(session);
-  if (!result.Ok()) return result;
-  return TransferMessage(session);
+  return SendTransactions(session);
 }

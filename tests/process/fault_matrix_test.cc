@@ -105,7 +105,7 @@ class FaultMatrix : public ProcessTest, public ::testing::WithParamInterface<Poi
   // at the fork would leave the child stuck) and waits until the relay listens.
   int DeliverInChild(const std::function<std::unique_ptr<ScriptedRelay>()>& startRelay, const std::string& console,
                      const std::string& body, const std::string& recipients, const std::string& debug,
-                     std::chrono::steady_clock::duration& took) {
+                     std::chrono::steady_clock::duration& took, Milliseconds bound = Milliseconds(300)) {
     int go[2];
     if (::pipe(go) != 0) return -1;
     pid_t child = ::fork();
@@ -135,8 +135,7 @@ class FaultMatrix : public ProcessTest, public ::testing::WithParamInterface<Poi
       Settings.DebugEnabled = true;
       Settings.DebugFile.Assign(debug);
       ReplyBounds bounds;
-      bounds.greeting = bounds.command = bounds.dataStart = bounds.send = bounds.endOfData = bounds.quit =
-          Milliseconds(300);
+      bounds.greeting = bounds.command = bounds.dataStart = bounds.send = bounds.endOfData = bounds.quit = bound;
       ::_exit(FinishRun(SendMail(bounds)));
     }
     ::close(go[0]);
@@ -172,7 +171,7 @@ TEST_P(FaultMatrix, EveryFaultEndsAsItShould) {
   std::chrono::steady_clock::duration took;
   std::string cleanLog = dir_.path() + "/debug-clean";
   ASSERT_EQ(DeliverInChild([] { return std::make_unique<ScriptedRelay>(TwoRecipientScript(), 2000); },
-                           dir_.path() + "/console-clean", body, recipients, cleanLog, took),
+                           dir_.path() + "/console-clean", body, recipients, cleanLog, took, Milliseconds(10000)),
             0);
   std::vector<std::string> clean = Records(ReadWholeFile(cleanLog));
   std::size_t mustReach = 0;

@@ -185,6 +185,11 @@ const std::string& SubmissionRelay::Plain() {
   return plain_;
 }
 
+const std::vector<std::vector<std::string>>& SubmissionRelay::Deliveries() {
+  if (thread_.joinable()) thread_.join();
+  return deliveries_;
+}
+
 const std::string& SubmissionRelay::Secure() {
   if (thread_.joinable()) thread_.join();
   return secure_;
@@ -216,6 +221,7 @@ void SubmissionRelay::Serve() {
   std::string pending;
   bool inData = false;
   int loginSteps = 0;  // AUTH LOGIN: the user name and the password still to come
+  std::vector<std::string> recipients;  // accepted in the transaction going on
   while (serving) {
     std::size_t end = inData ? pending.find("\r\n.\r\n") : pending.find('\n');
     if (end == std::string::npos) {
@@ -236,13 +242,32 @@ void SubmissionRelay::Serve() {
     } else if (line.rfind("AUTH LOGIN", 0) == 0) {
       loginSteps = 2;
       reply = "334 VXNlcm5hbWU6\r\n";
+    } else if (verb == "RCPT") {
+      std::string address = line.substr(line.find(':') + 1);
+      address.erase(address.find_last_not_of("\r\n") + 1);
+      address.erase(0, address.find_first_not_of(" <"));
+      if (!address.empty() && address.back() == '>') address.pop_back();
+      auto refusal = options_.refusedRecipients.find(address);
+      if (refusal != options_.refusedRecipients.end()) {
+        reply = refusal->second;
+      } else if (options_.recipientCap > 0 && recipients.size() >= options_.recipientCap) {
+        reply = "452 4.5.3 Too many recipients\r\n";
+      } else {
+        reply = answer(verb);
+        if (reply.rfind("250", 0) == 0) recipients.push_back(address);
+      }
     } else {
       reply = kAccepting.count(verb) ? answer(verb) : "500 5.5.2 Unknown command\r\n";
+      if (verb == "MAIL") recipients.clear();
+      if (verb == "." && reply.rfind("250", 0) == 0 && !recipients.empty()) deliveries_.push_back(recipients);
     }
     inData = false;
     if (reply == "<close>" || !channel.Write(reply)) break;
     if (verb == "STARTTLS" && reply.rfind("220", 0) == 0) serving = handshakeOrClose(channel);
-    if (verb == "DATA" && reply.rfind("354", 0) == 0) inData = true;
+    if (verb == "DATA" && reply.rfind("354", 0) == 0) {
+      inData = true;
+      pending.insert(0, "\r\n");  // the DATA line's end: an empty message ends at once
+    }
     if (verb == "QUIT") break;
   }
   ::close(fd);

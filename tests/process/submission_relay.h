@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 /// Throwaway certificates, made once per test process: PEM files that each
 /// hold a server's key and certificate.
@@ -31,6 +32,11 @@ class SubmissionRelay {
     // "<close>" closes the connection instead. "HANDSHAKE" (any answer)
     // closes it during the handshake, once the client's hello is read.
     std::map<std::string, std::string> answers;
+    // Recipients: at most this many accepted per transaction, "452 4.5.3"
+    // beyond (0: no cap); and refusals by address (as in RCPT TO, without
+    // its brackets).
+    std::size_t recipientCap = 0;
+    std::map<std::string, std::string> refusedRecipients;
   };
 
   explicit SubmissionRelay(Options options, int idleTimeoutMs = 20000);
@@ -42,6 +48,9 @@ class SubmissionRelay {
   /// Waits for the connection to end; the bytes read in clear, and through TLS.
   const std::string& Plain();
   const std::string& Secure();
+  /// Waits for the connection to end; the accepted recipients of each
+  /// message the relay took, in order.
+  const std::vector<std::vector<std::string>>& Deliveries();
 
  private:
   void Serve();
@@ -51,5 +60,6 @@ class SubmissionRelay {
   int listener_ = -1;
   std::string plain_;
   std::string secure_;
+  std::vector<std::vector<std::string>> deliveries_;
   std::thread thread_;
 };

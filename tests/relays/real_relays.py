@@ -194,7 +194,7 @@ tlsproxy  unix  -       -       n       -       0       tlsproxy"""
 class Postfix:
     """A Postfix of our own: private configuration, queue and Maildirs under one directory."""
 
-    def __init__(self, root, postscreen=False):
+    def __init__(self, root, postscreen=False, recipient_limit=None, users=("alice", "bob", "carol")):
         self.root = root
         self.conf = os.path.join(root, "conf")
         self.mail = os.path.join(root, "mail")
@@ -228,6 +228,8 @@ class Postfix:
             "alias_database": "",
             "biff": "no",
         }
+        if recipient_limit:
+            settings["smtpd_recipient_limit"] = str(recipient_limit)
         if postscreen:
             settings.update({
                 "postscreen_access_list": "",
@@ -240,7 +242,7 @@ class Postfix:
         with open(os.path.join(self.conf, "master.cf"), "w") as f:
             f.write(MASTER_CF.format(smtp=POSTSCREEN_SMTP if postscreen else PLAIN_SMTP))
         with open(os.path.join(self.conf, "vmailbox"), "w") as f:
-            f.writelines("%s@example.com %s/\n" % (u, u) for u in ("alice", "bob", "carol"))
+            f.writelines("%s@example.com %s/\n" % (u, u) for u in users)
         with open(os.path.join(self.conf, "senders"), "w") as f:
             f.write("blocked@example.com REJECT Sender not welcome here\n")
 
@@ -347,6 +349,22 @@ def postfix_cases(runner, root):
             if postfix.delivered(["alice"], seconds=0)["alice"]:
                 problems.append("a copy was delivered")
             runner.report("postfix", name, problems, "refused, exit 1, nothing delivered")
+
+    # A relay that takes 100 recipients per transaction: 250 go in three, each gets one copy.
+    users = ["r%d" % i for i in range(1, 251)]
+    with Postfix(os.path.join(root, "capped"), recipient_limit=100, users=users) as postfix:
+        for mode in (["--ehlo", "on"], []):
+            postfix.clear()
+            run = runner.run(["-f", "sender@example.com", "-l", runner.recipients_file(u + "@example.com" for u in users),
+                              "--on-refused", "continue", "-d", "S"] + mode)
+            got = postfix.delivered(users, seconds=60)
+            problems = [] if run.returncode == 0 else ["exit %d, %r" % (run.returncode, run.stdout[-300:])]
+            problems += ["%s got %d copies" % (u, len(got[u])) for u in users if len(got[u]) != 1][:5]
+            transactions = run.stdout.count(b"Sending MAIL FROM")
+            if transactions != 3:
+                problems.append("%d transactions" % transactions)
+            runner.report("postfix", "250 recipients, limit 100" + (" pipelined" if mode else ""), problems,
+                          "accepted in 3 transactions, one copy each")
 
     with Postfix(os.path.join(root, "postscreen"), postscreen=True) as postfix:
         begun = time.time()
