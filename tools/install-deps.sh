@@ -6,7 +6,7 @@
 #   tools/install-deps.sh [package...]
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libssl-dev openssl ca-certificates netbase valgrind python3 python3-aiosmtpd postfix
-          sasl2-bin libsasl2-modules dpkg-dev unzip man-db mandoc)
+          sasl2-bin libsasl2-modules dpkg-dev unzip man-db mandoc spamassassin)
 [ $# -gt 0 ] && packages=("$@")
 missing=()
 for package in "${packages[@]}"; do

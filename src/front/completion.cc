@@ -5,6 +5,7 @@
 #include "front/options.h"
 #include "front/recipient_settings.h"
 #include "front/submission_settings.h"
+#include "front/text_settings.h"
 #include "log/log.h"
 
 namespace {
@@ -120,5 +121,6 @@ Refusal CompleteSettings(const platform::Environment& environment) {
     }
   }
   if (Refusal refused = CompleteSubmissionSettings(environment); !refused.empty()) return refused;
-  return CompleteRecipientSettings(environment);
+  if (Refusal refused = CompleteRecipientSettings(environment); !refused.empty()) return refused;
+  return CompleteTextSettings(environment);
 }

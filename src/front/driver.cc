@@ -107,6 +107,8 @@ int RunRyMail(int argc, const char* const* argv) {
 }
 
 int FinishRun(const Delivery& delivery) {
+  // A dry run has said where the message went.
+  if (delivery.dryRun && delivery.Accepted()) return EndRun(delivery, {});
   if (delivery.Sent()) {
     ConsolePrint("\n-RyMail-Info, Your mail has been sent.\n\n");
     LogMessage("Your mail has been sent.\n", false);

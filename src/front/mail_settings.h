@@ -94,6 +94,10 @@ struct MailSettings {
   ListField Bcc;     // addresses for RCPT TO only
   Field Ehlo;        // "on": EHLO on a plain connection too; "off"
   Field OnRefused;   // "stop": a refused recipient ends the run; "continue"
+
+  // Text.
+  Field Charset;  // the character set the texts are in, declared with MIME headers
+  Field DryRun;   // write the message here instead of sending it; "-" is standard output
 };
 
 /// The process-wide settings.

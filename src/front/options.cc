@@ -61,6 +61,11 @@ constexpr Option kOptions[] = {
      ValueKind::kSingleLine},
     {"--on-refused", &MailSettings::OnRefused, "OnRefused",
      "\n-RyMail-FAIL, Missing OnRefused after --on-refused\n\n", ValueKind::kSingleLine},
+    // Text.
+    {"--charset", &MailSettings::Charset, "Charset", "\n-RyMail-FAIL, Missing Charset after --charset\n\n",
+     ValueKind::kSingleLine},
+    {"--dry-run", &MailSettings::DryRun, "DryRun", "\n-RyMail-FAIL, Missing DryRun after --dry-run\n\n",
+     ValueKind::kPath},
 };
 
 const Option* FindOption(const char* word) {
@@ -92,7 +97,8 @@ Refusal ApplyOption(const Option& option, std::string_view value, const std::vec
     case ValueKind::kBodyFile:
     case ValueKind::kRecipientFile: {
       if (value.size() > Field::kMaxLength) return StoreSetting(field, option.name, value, false);
-      if (!platform::CanOpenForReading(std::string(value).c_str())) {
+      // "-" is standard input, read when the delivery needs it.
+      if (value != "-" && !platform::CanOpenForReading(std::string(value).c_str())) {
         return {option.kind == ValueKind::kBodyFile ? FramedFailure("Failed to open input file")
                                                     : FramedFailure("Failed to open input file after -l"),
                 Outcome::kInput};

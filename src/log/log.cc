@@ -45,7 +45,7 @@ std::string StartDebugFile(const std::vector<std::string_view>& inputFiles) {
   std::string_view path = Settings.DebugFile.view();
   ConsolePrint(Concatenate("-RyMail-Info, Initializing Debug File [", path, "]\n"));
   for (std::string_view input : inputFiles) {
-    if (!input.empty() && platform::IsSameFile(Settings.DebugFile.c_str(), std::string(input).c_str())) {
+    if (!input.empty() && input != "-" && platform::IsSameFile(Settings.DebugFile.c_str(), std::string(input).c_str())) {
       return Concatenate("\n-RyMail-FAIL, The debug file [", path, "] is an input file.\n\n");
     }
   }

@@ -13,6 +13,11 @@ constexpr FileHandle kNoFile = -1;
 /// Opens an existing file for reading; kNoFile when it cannot be opened or is
 /// a directory. Opening never waits (a FIFO without a writer reads as empty).
 FileHandle OpenForReading(const char* path);
+/// Standard input as a file of its own to read and close (in binary: the
+/// text-mode translation is the program's own); kNoFile when there is none.
+FileHandle OpenStandardInput();
+/// Whether the open file is a regular file, which can be read a second time.
+bool IsRegularFile(FileHandle file);
 /// Whether both paths name one existing file.
 bool IsSameFile(const char* a, const char* b);
 /// Creates the file, or empties it when it exists; kNoFile on failure.

@@ -65,7 +65,7 @@ TextFileReader::~TextFileReader() { Close(); }
 
 bool TextFileReader::Open(const char* path) {
   Close();
-  file_ = OpenForReading(path);
+  file_ = std::string_view(path) == "-" ? OpenStandardInput() : OpenForReading(path);
   decoder_ = TextModeDecoder();
   textStart_ = textEnd_ = 0;
   atEnd_ = false;

@@ -37,8 +37,10 @@ class TextFileReader {
   TextFileReader(const TextFileReader&) = delete;
   TextFileReader& operator=(const TextFileReader&) = delete;
 
-  /// False when the file cannot be opened for reading.
+  /// False when the file cannot be opened for reading. "-" is standard input.
   bool Open(const char* path);
+  /// Whether the open file can be read again from its start.
+  bool IsRegular() const { return file_ != kNoFile && IsRegularFile(file_); }
   void Close();
 
   /// Reads translated text into out; 0 at the end of the text, -1 on a read error.

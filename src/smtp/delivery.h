@@ -18,9 +18,21 @@ StepResult SayHelo(Session& session);
 /// refused. Counts and records the recipients in the report.
 StepResult SendTransactions(Session& session);
 
+/// Logs MAIL FROM and every RCPT TO as they would be sent, for a dry run.
+/// Fails when the recipient file cannot be read.
+StepResult LogEnvelope(Session& session);
+
 /// After a 354: the header lines, the body and the end of data, and the
 /// relay's reply to it (the result holds it on success).
 StepResult SendContent(Session& session);
+
+/// The header lines, the body and the end of data, without a reply.
+StepResult PutMessage(Session& session);
+
+/// Whether the body can go as 8-bit text (8BITMIME): a regular file (it is
+/// read once to tell, and again to send) with no line over 998 bytes and
+/// no zero byte or lone CR.
+bool BodyFitsEightBit();
 
 /// After the relay took the message: QUIT, its reply awaited briefly, and
 /// the close.

@@ -10,6 +10,7 @@
 #include "smtp/address_list.h"
 #include "smtp/delivery.h"
 #include "smtp/exchange.h"
+#include "smtp/mime.h"
 
 namespace {
 
@@ -35,8 +36,13 @@ struct Command {
   std::string address;      // a recipient as the account names it
 };
 
-Command MailCommand() {
-  Command mail{Command::Kind::kMail, "MAIL FROM: " + std::string(Settings.MailFrom.view()) + "\r\n", "", "MAIL FROM: OK",
+// MAIL FROM with the parameters (" BODY=8BITMIME"), which need the address in angle brackets.
+Command MailCommand(const std::string& parameters) {
+  std::string address(Settings.MailFrom.view());
+  if (!parameters.empty() && !(address.size() >= 2 && address.front() == '<' && address.back() == '>')) {
+    address = "<" + address + ">";
+  }
+  Command mail{Command::Kind::kMail, "MAIL FROM: " + address + parameters + "\r\n", "", "MAIL FROM: OK",
                "Error writing MAIL FROM: tag", {}};
   mail.before = "Sending " + mail.text;
   return mail;
@@ -151,6 +157,8 @@ class Transactions {
   StepResult Run();
 
  private:
+  // Decides, before the first MAIL FROM, how the text goes and what MAIL FROM declares.
+  StepResult Prepare();
   // One MAIL transaction; delivered tells whether the relay took the message.
   StepResult Transaction(bool& delivered);
   // Writes the group and logs each command's records once it is out.
@@ -170,6 +178,8 @@ class Transactions {
   std::deque<Command> carried_;  // over the relay's cap, for the next transaction
   bool listEnded_ = false;
   std::string lastRefusal_;      // the reply to the last refused recipient
+  std::string capReply_;         // the relay's reply at its recipient cap
+  std::string mailParameters_;   // after the MAIL FROM address
   int transaction_ = 0;
   // The transaction going on.
   std::vector<Command> acceptedHere_;
@@ -257,6 +267,7 @@ StepResult Transactions::ReadReplies(const std::vector<Command>& group) {
     if (full && !acceptedHere_.empty()) {
       // The relay's cap: this recipient and the rest go in the next transaction.
       capped_ = true;
+      capReply_ = session_.Clean(reply.text);
       carried_.push_back(command);
       continue;
     }
@@ -277,7 +288,7 @@ StepResult Transactions::Transaction(bool& delivered) {
   bool dataSent = false;
   bool exhausted = false;
   std::size_t limit = pipelining_ ? kGroupSize : 1;
-  std::vector<Command> group{MailCommand()};
+  std::vector<Command> group{MailCommand(mailParameters_)};
   for (;;) {
     while (group.size() < limit && !capped_ && !refuseRest_ && !exhausted) {
       StepResult failure;
@@ -322,7 +333,45 @@ StepResult Transactions::Transaction(bool& delivered) {
   return result;
 }
 
+// The first envelope address with a byte over 126, which only SMTPUTF8 lets through, or empty.
+std::string EightBitAddress() {
+  const MailSettings& s = Settings;
+  std::vector<std::string_view> addresses{s.MailFrom.view()};
+  if (!s.MailToInputFile.IsSet()) addresses.push_back(s.MailTo.view());
+  for (const ListField* list : {&s.Cc, &s.Bcc}) {
+    for (std::string_view address : ListAddresses(list->view())) addresses.push_back(address);
+  }
+  for (std::string_view address : addresses) {
+    if (HasEightBitBytes(address)) return std::string(address);
+  }
+  // A recipient file that can be read twice is looked through now; standard input cannot be.
+  platform::TextFileReader reader;
+  if (!s.MailToInputFile.IsSet() || !reader.Open(s.MailToInputFile.c_str()) || !reader.IsRegular()) return {};
+  char line[kMaxRecipientLength + 2];
+  for (;;) {
+    platform::TextFileReader::Line read = reader.ReadLine(line, sizeof line);
+    if (read.failed || read.length == 0) return {};
+    std::string_view recipient(line, read.lineEnd ? read.length - 1 : read.length);
+    if (HasEightBitBytes(recipient)) return std::string(recipient);
+  }
+}
+
+StepResult Transactions::Prepare() {
+  if (!Settings.Charset.IsSet()) return StepDone();
+  session_.eightBitBody = session_.offer.eightBitMime && BodyFitsEightBit();
+  if (session_.eightBitBody) mailParameters_ += " BODY=8BITMIME";
+  if (std::string address = EightBitAddress(); !address.empty()) {
+    if (!session_.offer.smtpUtf8) {
+      return AbortDelivery(session_, Outcome::kConfiguration, Step::kMail,
+                           "The address " + address + " needs SMTPUTF8, which the relay does not offer");
+    }
+    mailParameters_ += " SMTPUTF8";
+  }
+  return StepDone();
+}
+
 StepResult Transactions::Run() {
+  if (StepResult failure = Prepare(); !failure.Ok()) return failure;
   StepResult last;
   bool anyDelivered = false;
   for (;;) {
@@ -341,6 +390,11 @@ StepResult Transactions::Run() {
     anyDelivered = true;
     last = result;
     if (carried_.empty()) break;
+    // Standard input has been read: the message cannot go out a second time.
+    if (Settings.InputFile.view() == "-") {
+      if (StepResult failure = RefuseTheRest(capReply_); !failure.Ok()) last.failure = failure.failure;
+      break;
+    }
   }
   if (session_.IsOpen()) SayGoodbye(session_);
   const std::vector<RefusedRecipient>& refused = session_.report.refused;
@@ -377,3 +431,11 @@ StepResult SayHelo(Session& session) {
 }
 
 StepResult SendTransactions(Session& session) { return Transactions(session).Run(); }
+
+StepResult LogEnvelope(Session& session) {
+  LogMessage(MailCommand({}).text, false);
+  Recipients recipients;
+  StepResult failure;
+  while (std::optional<Command> rcpt = recipients.Next(session, failure)) LogMessage(rcpt->text, false);
+  return failure;
+}

@@ -45,7 +45,7 @@ class MessageWriter {
     std::string logAfter;
     Step step;
   };
-  static constexpr std::size_t kMaxSteps = 16;
+  static constexpr std::size_t kMaxSteps = 24;
 
   Session& session_;
   StepResult failure_;

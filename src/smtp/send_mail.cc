@@ -4,6 +4,8 @@
 #include "front/mail_settings.h"
 #include "identity/identity.h"
 #include "log/log.h"
+#include "platform/console.h"
+#include "platform/file.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
 #include "smtp/delivery.h"
@@ -182,10 +184,49 @@ StepResult Deliver(Session& session) {
   return result;
 }
 
+// No relay: the message goes to Settings.DryRun ("-": standard output,
+// after the run's own texts), the envelope to the log.
+StepResult DryRun(Session& session) {
+  AppendHostSuffix();
+  if (StepResult failure = LogEnvelope(session); !failure.Ok()) return failure;
+  std::string path(Settings.DryRun.view());
+  std::string done = "Dry run: the message was written to " + path + ".";
+  bool toOutput = path == "-";
+  platform::FileHandle file = toOutput ? platform::kNoFile : platform::CreateOrTruncate(path.c_str());
+  if (!toOutput && file == platform::kNoFile) {
+    return AbortDelivery(session, Outcome::kOutput, Step::kMessage, "Failed to create the dry run file [" + path + "].");
+  }
+  if (toOutput) ConsolePrint("-RyMail-Info, " + done + "\n");
+  bool written = true;
+  ConnectionOps ops;
+  ops.send = [file, toOutput, &written](const char* data, std::size_t length, int) {
+    if (toOutput) {
+      ConsoleWrite(std::string_view(data, length));
+    } else if (!platform::WriteFile(file, data, length)) {
+      written = false;
+      return platform::IoResult{platform::IoStatus::kFailed, 0};
+    }
+    return platform::IoResult{platform::IoStatus::kDone, length};
+  };
+  ops.receive = [](char*, std::size_t, int) { return platform::IoResult{platform::IoStatus::kClosed, 0}; };
+  ops.close = [file] {
+    if (file != platform::kNoFile) platform::CloseFile(file);
+  };
+  session.Open(std::move(ops));
+  StepResult result = PutMessage(session);
+  session.Close();
+  if (!result.Ok()) return result;
+  if (!toOutput) ConsolePrint("-RyMail-Info, " + done + "\n");
+  if (Settings.DebugFile.IsSet()) LogMessage(done, false);
+  result.step = Step::kEndOfData;
+  return result;
+}
+
 }  // namespace
 
 Delivery SendMail(const ReplyBounds& bounds) {
   Session session(bounds);
-  session.report.end = Deliver(session);
+  session.report.dryRun = Settings.DryRun.IsSet();
+  session.report.end = session.report.dryRun ? DryRun(session) : Deliver(session);
   return std::move(session.report);
 }

@@ -18,6 +18,8 @@ struct RelayOffer {
   bool plain = false;
   bool login = false;
   bool pipelining = false;
+  bool eightBitMime = false;
+  bool smtpUtf8 = false;
 };
 
 struct RefusedRecipient {
@@ -35,6 +37,7 @@ struct Delivery {
   std::string messageId; // the Message-ID sent, brackets included; empty before DATA
   unsigned long accepted = 0;
   std::vector<RefusedRecipient> refused;
+  bool dryRun = false;   // written to Settings.DryRun, not sent
 
   bool Accepted() const { return end.Ok(); }
   /// Accepted, or partial: the message is with some recipients.
@@ -75,6 +78,7 @@ class Session {
   RelayOffer offer;            // what the last EHLO reply offered; nothing after HELO
   Delivery report;             // filled in as the dialogue goes on
   bool endOfDataSent = false;  // in the transaction going on: its outcome is unknown once lost
+  bool eightBitBody = false;   // a declared character set goes as 8bit (BODY=8BITMIME), not quoted-printable
 
  private:
   ReplyBounds bounds_;

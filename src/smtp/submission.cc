@@ -108,6 +108,8 @@ RelayOffer ParseEhloReply(std::string_view reply) {
     if (words.empty()) continue;
     if (SameWord(words[0], "STARTTLS")) offer.startTls = true;
     if (SameWord(words[0], "PIPELINING")) offer.pipelining = true;
+    if (SameWord(words[0], "8BITMIME")) offer.eightBitMime = true;
+    if (SameWord(words[0], "SMTPUTF8")) offer.smtpUtf8 = true;
     if (!SameWord(words[0], "AUTH")) continue;
     offer.auth = true;
     for (std::size_t i = 1; i < words.size(); ++i) {

@@ -1,5 +1,6 @@
 #include "fuzz/properties.h"
 
+#include <cctype>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "front/options.h"
 #include "platform/text_stream.h"
 #include "smtp/body_encoder.h"
+#include "smtp/mime.h"
 #include "smtp/connection.h"
 
 namespace {
@@ -99,6 +101,49 @@ bool IsOwnFailureText(const std::string& text) {
   return false;
 }
 
+// Quoted-printable over the same text in the same cuts: only 7-bit
+// characters on lines of at most 76, and decoding gives back the text.
+std::string CheckQuotedPrintable(const std::string& text, Cuts& cuts) {
+  QuotedPrintableEncoder encoder;
+  std::string quoted;
+  std::vector<char> out(QuotedPrintableEncoder::MaxEncodedLength(text.size()));
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = cuts.Next(text.size() - at);
+    quoted.append(out.data(), encoder.Encode(text.data() + at, length, out.data()));
+    at += length;
+  }
+  quoted.append(out.data(), encoder.Finish(out.data()));
+  std::string back;
+  std::size_t lineLength = 0;
+  for (std::size_t i = 0; i < quoted.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(quoted[i]);
+    if (c == '\n') {
+      if (i > 0 && (quoted[i - 1] == ' ' || quoted[i - 1] == '\t')) return "a blank before a quoted-printable line end";
+      lineLength = 0;
+      back.push_back('\n');
+      continue;
+    }
+    if (++lineLength > 76) return "a quoted-printable line over 76 characters";
+    if (c > 126 || (c < 32 && c != '\t')) return "an 8-bit or control byte in quoted-printable";
+    if (c != '=') {
+      back.push_back(static_cast<char>(c));
+    } else if (i + 1 < quoted.size() && quoted[i + 1] == '\n') {
+      ++i;  // a soft break
+      lineLength = 0;
+    } else if (i + 2 < quoted.size() && std::isxdigit(static_cast<unsigned char>(quoted[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(quoted[i + 2]))) {
+      back.push_back(static_cast<char>(std::stoi(quoted.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+      lineLength += 2;
+    } else {
+      return "an \"=\" that is neither a soft break nor an escape";
+    }
+  }
+  if (!quoted.empty() && (quoted.back() == ' ' || quoted.back() == '\t')) return "a blank at the end of the text";
+  if (back != text) return "undoing quoted-printable does not give back the text";
+  return {};
+}
+
 }  // namespace
 
 std::string CheckReplyReader(const std::uint8_t* data, std::size_t size) {
@@ -163,7 +208,7 @@ std::string CheckBodyPath(const std::uint8_t* data, std::size_t size) {
     lineStart = wire[i] == '\n';
   }
   if (back != text) return "undoing the encoding does not give back the text";
-  return {};
+  return CheckQuotedPrintable(text, cuts);
 }
 
 std::string CheckOptionWalk(const std::uint8_t* data, std::size_t size) {

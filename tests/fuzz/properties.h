@@ -15,7 +15,9 @@ std::string CheckReplyReader(const std::uint8_t* data, std::size_t size);
 /// The input is a body file. Text-mode reading, then encoding, in chunks
 /// the first byte chooses, must agree with a plain reference; the wire must
 /// hold no early end of data and no LF without CR; undoing the encoding
-/// must give back the text exactly.
+/// must give back the text exactly. Quoted-printable of the text, in the same
+/// chunks, must hold lines of at most 76 characters of 7-bit text, and
+/// decode back to the text.
 std::string CheckBodyPath(const std::uint8_t* data, std::size_t size);
 
 /// The input is arguments and environment entries separated by zero bytes

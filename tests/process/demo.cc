@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
   for (const std::string& argument : arguments) command.append(" ").append(Quoted(argument));
   std::printf("=== RyMail ran as:\n%s\n", command.c_str());
   RunOptions options;
-  options.inheritStandardInput = true;  // so that "-i /dev/stdin" reads what the demonstration was given
+  options.inheritStandardInput = true;  // so that "-i -" reads what the demonstration was given
   ProgramRun run = RunProgram(arguments, {"TZ=UTC"}, options);
   std::string received = relay.Received();
   std::printf("=== RyMail printed (exit status %d):\n%s\n=== The relay received:\n%s", run.status,

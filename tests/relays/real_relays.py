@@ -430,6 +430,88 @@ def aiosmtpd_cases(runner):
         controller.stop()
 
 
+# ---------------------------------------------------------------- a declared character set
+
+CHARSET_CASES = [
+    ("ASCII subject", "Plain ASCII subject", "Pat <pat@example.com>"),
+    ("CJK subject of 126 bytes", "\u6771\u4eac" * 21, "pat@example.com"),
+    ("emoji at word boundaries", "Gr\u00fc\u00dfe \U0001F600 aus \U0001F600\U0001F600 Berlin", "J\u00f6rg <j@example.com>"),
+    ("=? in the text", "M\u00fcller =?utf-8?B?Zm9v?= stays literal", "pat@example.com"),
+    ("display name with a comma", "Bericht f\u00fcr M\u00e4rz", "\"M\u00fcller, J\u00f6rg\" <j@example.com>"),
+]
+CHARSET_BODY = ("Gr\u00fc\u00dfe aus M\u00fcnchen = 100%  \n.\n" + "\u00e9" * 400 + "\n\tend \n").encode()
+SPAM_RULES = ("PP_MIME_FAKE_ASCII_TEXT", "SUBJ_ILLEGAL_CHARS", "SUBJECT_NEEDS_ENCODING", "MISSING_MIME_VERSION")
+
+
+def charset_cases(runner):
+    """--charset utf-8 through aiosmtpd, with EHLO (8BITMIME offered) and HELO:
+    Python's email package decodes Subject, From and body back to the input;
+    SpamAssassin finds none of the rules a text without a charset trips."""
+    import email
+    import email.policy
+    from aiosmtpd.controller import Controller
+
+    class Keep:
+        def __init__(self):
+            self.messages = []
+
+        async def handle_DATA(self, server, session, envelope):
+            self.messages.append((list(envelope.mail_options), envelope.original_content))
+            return "250 OK"
+
+    handler = Keep()
+    controller = Controller(handler, hostname="127.0.0.1", port=25)
+    controller.start()
+    try:
+        for name, subject, sender in CHARSET_CASES:
+            for mode, ehlo in (("8bit", ["--ehlo", "on"]), ("quoted-printable", [])):
+                handler.messages.clear()
+                run = runner.run(["-f", "sender@example.com", "-t", "alice@example.com", "-s", subject, "-F", sender,
+                                  "--charset", "utf-8"] + ehlo, CHARSET_BODY)
+                problems = [] if run.returncode == 0 else ["exit %d, %r" % (run.returncode, run.stdout[-200:])]
+                if len(handler.messages) != 1:
+                    runner.report("charset", "%s, %s" % (name, mode), problems + ["nothing received"])
+                    continue
+                options, raw = handler.messages[0]
+                if (options == ["BODY=8BITMIME"]) != (mode == "8bit"):
+                    problems.append("MAIL FROM parameters %r" % options)
+                message = email.message_from_bytes(raw, policy=email.policy.default)
+                if str(message["Subject"]) != subject:
+                    problems.append("Subject decodes to %r" % str(message["Subject"]))
+                want_from = email.utils.parseaddr(sender)
+                got_from = email.utils.parseaddr(str(message["From"]))
+                if got_from != want_from:
+                    problems.append("From decodes to %r, want %r" % (got_from, want_from))
+                if message["Content-Transfer-Encoding"] != mode:
+                    problems.append("Content-Transfer-Encoding %r" % message["Content-Transfer-Encoding"])
+                body = message.get_content().replace("\r\n", "\n")
+                if body != CHARSET_BODY.decode() + "\n":
+                    problems.append("the body decodes to %r" % body[:80])
+                if any(byte > 126 for byte in raw.split(b"\r\n\r\n", 1)[0]):
+                    problems.append("8-bit bytes in the header block")
+                if name == "ASCII subject" and b"\r\nSubject: Plain ASCII subject\r\n" not in raw:
+                    problems.append("an ASCII subject was changed")
+                runner.report("charset", "%s, %s" % (name, mode), problems, "sent, decodes back to the input")
+
+        if shutil.which("spamassassin"):
+            for label, extra in (("--charset utf-8", ["--charset", "utf-8"]), ("no charset", [])):
+                handler.messages.clear()
+                runner.run(["-f", "sender@example.com", "-t", "alice@example.com", "-s", CHARSET_CASES[2][1]] + extra,
+                           CHARSET_BODY)
+                scored = subprocess.run(["spamassassin", "-L", "-t"], input=handler.messages[0][1],
+                                        capture_output=True, timeout=120).stdout
+                fired = [rule for rule in SPAM_RULES if rule.encode() in scored]
+                if extra:
+                    runner.report("spamassassin", label, ["fired: " + ", ".join(fired)] if fired else [],
+                                  "none of %s" % ", ".join(SPAM_RULES))
+                else:
+                    runner.say("%-9s %-30s %s" % ("spamassassin", label, "fired: " + (", ".join(fired) or "none")))
+        elif os.environ.get("CI") is not None:
+            runner.report("spamassassin", "all cases", ["spamassassin is missing"])
+    finally:
+        controller.stop()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rymail", required=True)
@@ -450,6 +532,7 @@ def main():
         try:
             import aiosmtpd  # noqa: F401
             aiosmtpd_cases(runner)
+            charset_cases(runner)
         except ImportError:
             if must_run:
                 runner.report("aiosmtpd", "all cases", ["python3-aiosmtpd is missing"])

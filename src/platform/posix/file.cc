@@ -53,6 +53,16 @@ FileHandle OpenForReading(const char* path) {
   return file;
 }
 
+FileHandle OpenStandardInput() {
+  int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+  return fd < 0 ? kNoFile : fd;
+}
+
+bool IsRegularFile(FileHandle file) {
+  struct stat status;
+  return ::fstat(ToFd(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool IsSameFile(const char* a, const char* b) {
   struct stat first, second;
   return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&

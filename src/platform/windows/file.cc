@@ -32,6 +32,19 @@ FileHandle OpenForReading(const char* path) {
   return FromHandle(handle);
 }
 
+FileHandle OpenStandardInput() {
+  // Win32 reads take the bytes as they are: no C runtime text mode is in the way.
+  HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  HANDLE own = INVALID_HANDLE_VALUE;
+  if (input == nullptr || input == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return kNoFile;
+  }
+  return FromHandle(own);
+}
+
+bool IsRegularFile(FileHandle file) { return ::GetFileType(ToHandle(file)) == FILE_TYPE_DISK; }
+
 bool IsSameFile(const char* a, const char* b) {
   HANDLE first = ::CreateFileA(a, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   HANDLE second = ::CreateFileA(b, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
