@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what building and testing RyMail needs:
-# the toolchain, GoogleTest, the services table, valgrind, the real relays the
-# tests start themselves (Postfix, aiosmtpd) and the packaging tools. Nothing
-# is left running. With arguments, it installs those packages instead.
+# Installs, from Debian's packages, everything that building and testing
+# RyMail needs (tools/test.sh): the toolchain, GoogleTest, the services
+# table, valgrind, the real relays the tests start themselves (Postfix,
+# aiosmtpd), SpamAssassin, the packaging tools, and mingw-w64 and wine for
+# the Windows build. Nothing is left running. With arguments, it installs
+# those packages instead (when missing).
 #   tools/install-deps.sh [package...]
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libssl-dev openssl ca-certificates netbase valgrind python3 python3-aiosmtpd postfix
-          sasl2-bin libsasl2-modules dpkg-dev unzip man-db mandoc spamassassin)
+          sasl2-bin libsasl2-modules dpkg-dev unzip man-db mandoc spamassassin
+          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 libgnutls30 clang libclang-rt-14-dev)
 [ $# -gt 0 ] && packages=("$@")
 missing=()
 for package in "${packages[@]}"; do
@@ -17,7 +20,8 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null; then
     echo "Missing Debian packages: ${missing[*]}" >&2
-    echo "There is no sudo here: root must run tools/install-deps.sh once (it installs them with apt-get)." >&2
+    echo "There is no sudo here: root must run tools/install-deps.sh once, with no arguments" >&2
+    echo "(it installs everything that building and testing need, with apt-get)." >&2
     exit 1
   fi
   sudo="sudo"

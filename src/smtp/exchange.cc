@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "front/mail_settings.h"
 #include "log/log.h"
 
 namespace {
@@ -19,6 +20,31 @@ Outcome ClassOf(const Session& session, const Reply& reply, Step step) {
       break;
   }
   return ClassOfLoss(session.endOfDataSent);
+}
+
+// The name a refusal on the submission path gives the step, or empty.
+std::string_view RefusedStepName(Step step) {
+  switch (step) {
+    case Step::kEhlo:
+      return "EHLO";
+    case Step::kStartTls:
+      return "STARTTLS";
+    case Step::kMail:
+      return "MAIL FROM";
+    case Step::kRcpt:
+      return "RCPT TO";
+    case Step::kData:
+      return "DATA";
+    case Step::kEndOfData:
+      return "the message";
+    default:
+      return {};
+  }
+}
+
+// Whether the run asks for anything of a submission relay; the plain path keeps its texts.
+bool SubmissionPath() {
+  return Settings.Port.IsSet() || Settings.Tls.IsSet() || Settings.User.IsSet() || Settings.Auth.IsSet();
 }
 
 }  // namespace
@@ -59,7 +85,17 @@ StepResult ExpectReply(Session& session, const char* code, Milliseconds bound, S
 }
 
 StepResult Unexpected(Session& session, const Reply& reply, Step step) {
-  StepResult result = AbortDelivery(session, reply, step, "Previous response was not expected!");
+  std::string_view name = RefusedStepName(step);
+  std::string text = "Previous response was not expected!";
+  // On the submission path the failure line names the step and quotes the reply's last line.
+  if (!name.empty() && reply.status == ReplyStatus::kComplete && SubmissionPath()) {
+    std::string shown = session.Clean(reply.text);
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+    std::size_t lastLine = shown.rfind('\n');
+    if (lastLine != std::string::npos) shown.erase(0, lastLine + 1);
+    text = "The relay refused " + std::string(name) + ": " + shown;
+  }
+  StepResult result = AbortDelivery(session, reply, step, text);
   result.unexpected = true;
   return result;
 }

@@ -30,8 +30,10 @@ Reply TakeReply(Session& session, Milliseconds bound);
 StepResult ExpectReply(Session& session, const char* code, Milliseconds bound, Step step);
 
 /// The failure of a step whose reply (already taken and logged) was not the
-/// expected one: logs "Previous response was not expected!" and closes the
-/// connection.
+/// expected one: logs "Previous response was not expected!" (on the
+/// submission path, for EHLO, STARTTLS, MAIL FROM, RCPT TO, DATA and the
+/// message: "The relay refused STEP: " and the reply's last line) and
+/// closes the connection.
 StepResult Unexpected(Session& session, const Reply& reply, Step step);
 
 /// The reply as one line for a failure text, cleaned of the secret: line

@@ -180,9 +180,43 @@ TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
   SubmissionRelay relay(refusing);
   ProgramRun run = RunProgram(TlsArguments("starttls", 587), WithPassword());
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output.substr(run.output.size() - std::string(kNotExpected).size()), kNotExpected);
+  std::string refused = "-RyMail-FAIL, The relay refused MAIL FROM: 530 5.7.0 Authentication required\r\n";
+  EXPECT_EQ(run.output.substr(run.output.size() - refused.size()), refused);
   EXPECT_EQ(relay.Plain().find("MAIL FROM"), std::string::npos);
   EXPECT_NE(relay.Secure().find("MAIL FROM"), std::string::npos);
+}
+
+// On the submission path a refusal names its step and quotes the relay's last line; the plain path keeps its text.
+TEST_F(Submission, RefusalsOnTheSubmissionPathQuoteTheReply) {
+  struct Case {
+    std::string command;
+    std::string answer;
+    std::vector<std::string> extra;
+    std::string line;
+  } cases[] = {
+      {"MAIL", "530 5.7.0 Must issue a STARTTLS command first\r\n", {"--port", "587"},
+       "The relay refused MAIL FROM: 530 5.7.0 Must issue a STARTTLS command first"},
+      {"EHLO", "554-5.7.1 Go away\r\n554 5.7.1 we mean it\r\n", {"--tls", "starttls", "--port", "587"},
+       "The relay refused EHLO: 554 5.7.1 we mean it"},
+      {"RCPT", "550 5.1.1 No such user\r\n", {"--port", "587"}, "The relay refused RCPT TO: 550 5.1.1 No such user"},
+      {"DATA", "554 5.5.1 No valid recipients\r\n", {"--port", "587"},
+       "The relay refused DATA: 554 5.5.1 No valid recipients"},
+      {".", "552 5.3.4 Message too big\r\n", {"--port", "587"}, "The relay refused the message: 552 5.3.4 Message too big"},
+      {"MAIL", "530 5.7.0 Must issue a STARTTLS command first\r\n", {}, "Previous response was not expected!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    SubmissionRelay::Options options;
+    options.port = c.extra.empty() ? 25 : 587;
+    options.answers = {{c.command, c.answer}};
+    SubmissionRelay relay(options);
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    arguments.insert(arguments.end(), {"--ca-file", Certificates().caFile});
+    ProgramRun run = RunProgram(arguments, Environment());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "-RyMail-FAIL, " + c.line + "\r\n");
+  }
 }
 
 TEST_F(Submission, TlsVerifyOffTakesAnyCertificateAndSaysSo) {
