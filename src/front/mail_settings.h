@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/fixed_text.h"
 
 constexpr std::size_t kFieldCapacity = 128;
 constexpr std::size_t kOriginatorCapacity = 256;
@@ -41,10 +42,7 @@ class TextField {
     Store(value.substr(0, value.size() < kMaxLength ? value.size() : kMaxLength));
   }
   /// Overwrites every byte with zero, in a way the compiler cannot drop: for secrets.
-  void Wipe() {
-    volatile char* bytes = text_;
-    for (std::size_t i = 0; i < Capacity; ++i) bytes[i] = '\0';
-  }
+  void Wipe() { WipeBytes(text_, Capacity); }
 
  private:
   void Store(std::string_view value) {

@@ -85,8 +85,7 @@ Refusal ReadPasswordFile() {
                   ? Refusal(FramedFailure("The password is longer than 4095 characters."))
                   : StorePassword(line);
   }
-  volatile char* bytes = text.get();
-  for (std::size_t i = 0; i < kRoom; ++i) bytes[i] = '\0';
+  WipeBytes(text.get(), kRoom);
   return failure;
 }
 

@@ -15,3 +15,13 @@ bool FormatText(char* buffer, std::size_t capacity, const char* format, ...) {
   }
   return true;
 }
+
+void WipeBytes(char* bytes, std::size_t count) {
+  volatile char* target = bytes;
+  for (std::size_t i = 0; i < count; ++i) target[i] = '\0';
+}
+
+void WipeText(std::string& text) {
+  WipeBytes(text.data(), text.size());
+  text.clear();
+}

@@ -2,16 +2,10 @@
 
 #include "front/mail_settings.h"
 #include "log/log.h"
+#include "platform/fixed_text.h"
 #include "smtp/exchange.h"
 
 namespace {
-
-// Overwrites a secret's bytes before the text is freed.
-void Wipe(std::string& text) {
-  volatile char* bytes = text.data();
-  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
-  text.clear();
-}
 
 StepResult NotOffered(Session& session, const char* text) {
   return AbortDelivery(session, Outcome::kProtocol, Step::kAuth, text);
@@ -26,7 +20,7 @@ bool SendSecret(Session& session, std::string_view prefix, std::string_view secr
   AppendBase64(line, secret);
   line.append("\r\n");
   bool sent = SendCommand(session, line);
-  Wipe(line);
+  WipeText(line);
   return sent;
 }
 
@@ -39,7 +33,7 @@ bool AuthPlain(Session& session, Reply& reply) {
   session.AddSecretForm(credentials);
   LogMessage("Sending AUTH PLAIN", false);
   bool sent = SendSecret(session, "AUTH PLAIN ", credentials);
-  Wipe(credentials);
+  WipeText(credentials);
   if (!sent) return false;
   reply = TakeReply(session, session.Bounds().command);
   return true;

@@ -1,15 +1,10 @@
 #include "smtp/session.h"
 
 #include "front/mail_settings.h"
+#include "platform/fixed_text.h"
 #include "smtp/auth.h"
 
 namespace {
-
-void WipeText(std::string& text) {
-  volatile char* bytes = text.data();
-  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
-  text.clear();
-}
 
 constexpr std::size_t kShortestHiddenSecret = 4;
 constexpr char kHidden[] = "[secret]";
@@ -38,8 +33,7 @@ void Session::Close() {
 }
 
 void Session::ForgetSecret() {
-  volatile char* bytes = secret_.get();
-  for (std::size_t i = 0; i < kPasswordCapacity; ++i) bytes[i] = '\0';
+  WipeBytes(secret_.get(), kPasswordCapacity);
   secretLength_ = 0;
   for (std::string& form : forms_) WipeText(form);
   forms_.clear();
