@@ -21,6 +21,13 @@ bool FillHostEntry(const char* officialName, int family, const char* firstAddres
   return true;
 }
 
+void FirstLineSink::Take(const char* data, std::size_t count) {
+  for (std::size_t i = 0; i < count && !ended && length < capacity; ++i) {
+    line[length++] = data[i];
+    ended = data[i] == '\n';
+  }
+}
+
 LocalTime LocalTimeFrom(const std::tm& fields) {
   LocalTime local;
   local.year = fields.tm_year + 1900;

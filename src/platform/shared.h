@@ -20,6 +20,17 @@ inline int RemainingMs(Clock::time_point deadline) {
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
+/// Takes a command's output into line while its first line lasts: up to and
+/// with the first LF, at most capacity bytes in all; the rest is dropped.
+struct FirstLineSink {
+  char* line;
+  std::size_t capacity;
+  std::size_t length = 0;
+  bool ended = false;
+
+  void Take(const char* data, std::size_t count);
+};
+
 /// Fills entry from a resolver's answer; false when the address does not fit.
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,
                    HostEntry& entry);
