@@ -12,7 +12,7 @@ constexpr std::size_t kFieldCapacity = 128;
 constexpr std::size_t kOriginatorCapacity = 256;
 constexpr std::size_t kSystemKeyNameCapacity = 16;
 constexpr std::size_t kListCapacity = 4096;  // a list of addresses
-constexpr std::size_t kPasswordCapacity = 4096;  // tokens are long
+constexpr std::size_t kPasswordCapacity = 16384;  // OAuth2 access tokens are JWTs of a few KB
 
 /// A zero-terminated text of at most Capacity - 1 bytes.
 template <std::size_t Capacity>
@@ -81,7 +81,8 @@ struct MailSettings {
   Field User;                                 // the AUTH login name; set, it asks for AUTH
   Field Auth;                                 // "plain" or "login"
   Field PasswordFile;                         // the password is its first line
-  TextField<kPasswordCapacity> Password;      // handed to the delivery, which wipes it
+  Field PasswordCommand;                      // the password is the first line it prints
+  TextField<kPasswordCapacity> Password;      // or token; handed to the delivery, which wipes it
 
   // For scripts.
   Field ExitCodes;   // "simple" (0, 1, 2) or "sysexits"

@@ -49,6 +49,8 @@ constexpr Option kOptions[] = {
     {"--auth", &MailSettings::Auth, "Auth", "\n-RyMail-FAIL, Missing Auth after --auth\n\n", ValueKind::kSingleLine},
     {"--password-file", &MailSettings::PasswordFile, "PasswordFile",
      "\n-RyMail-FAIL, Missing PasswordFile after --password-file\n\n", ValueKind::kPath},
+    {"--password-command", &MailSettings::PasswordCommand, "PasswordCommand",
+     "\n-RyMail-FAIL, Missing PasswordCommand after --password-command\n\n", ValueKind::kSingleLine},
     // For scripts.
     {"--exit-codes", &MailSettings::ExitCodes, "ExitCodes", "\n-RyMail-FAIL, Missing ExitCodes after --exit-codes\n\n",
      ValueKind::kExitCodes},

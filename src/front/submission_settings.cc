@@ -2,10 +2,14 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "front/mail_settings.h"
 #include "front/options.h"
+#include "platform/command.h"
 #include "platform/file.h"
+#include "platform/fixed_text.h"
 #include "platform/text_stream.h"
 #include "platform/tls.h"
 #include "smtp/submission.h"
@@ -27,6 +31,7 @@ const Setting kSettings[] = {
     {&MailSettings::User, "User", "ryUser", true},
     {&MailSettings::Auth, "Auth", "ryAuth", true},
     {&MailSettings::PasswordFile, "PasswordFile", "ryPasswordFile", false},
+    {&MailSettings::PasswordCommand, "PasswordCommand", "ryPasswordCommand", true},
 };
 
 // 1-65535 in decimal, or a name the services table may know.
@@ -42,10 +47,12 @@ bool IsPortOrService(std::string_view value) {
          std::string_view::npos;
 }
 
+std::string PasswordTooLong() {
+  return FramedFailure("The password is longer than " + std::to_string(Settings.Password.kMaxLength) + " characters.");
+}
+
 Refusal StorePassword(std::string_view password) {
-  if (password.size() > Settings.Password.kMaxLength) {
-    return FramedFailure("The password is longer than 4095 characters.");
-  }
+  if (password.size() > Settings.Password.kMaxLength) return PasswordTooLong();
   if (password.find('\0') != std::string_view::npos) return FramedFailure("The password holds a zero byte.");
   // An empty one would only be a failed login, which relays count towards a lockout.
   if (password.empty()) return FramedFailure("The password is empty.");
@@ -53,17 +60,44 @@ Refusal StorePassword(std::string_view password) {
   return {};
 }
 
-// The password is the file's first line, without its LF or CR LF.
+// Room for the longest password, its CR LF, and one byte to tell it is longer.
+constexpr std::size_t kSecretRoom = kPasswordCapacity + 2;
+
+// Where a password is read into; wiped when it goes.
+class SecretRoom {
+ public:
+  SecretRoom() : bytes_(new char[kSecretRoom]) {}
+  ~SecretRoom() { WipeBytes(bytes_.get(), kSecretRoom); }
+  SecretRoom(const SecretRoom&) = delete;
+  SecretRoom& operator=(const SecretRoom&) = delete;
+  char* data() { return bytes_.get(); }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+};
+
+// The first line of what was read, without its LF or CR LF; nothing when the
+// bytes filled the room without a line end, too long for any password.
+std::optional<std::string_view> FirstLine(std::string_view read) {
+  std::size_t end = read.find('\n');
+  if (end == std::string_view::npos) {
+    if (read.size() == kSecretRoom) return std::nullopt;
+    return read;
+  }
+  std::string_view line = read.substr(0, end);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+// The password is the file's first line.
 Refusal ReadPasswordFile() {
   platform::FileHandle file = platform::OpenForReading(Settings.PasswordFile.c_str());
   if (file == platform::kNoFile) return {FramedFailure("Failed to open the PasswordFile"), Outcome::kInput};
-  // Room for the longest password, its CR LF, and one byte to tell it is longer.
-  constexpr std::size_t kRoom = kPasswordCapacity + 2;
-  std::unique_ptr<char[]> text(new char[kRoom]);
+  SecretRoom room;
   std::size_t used = 0;
   bool failed = false;
-  while (used < kRoom && std::memchr(text.get(), '\n', used) == nullptr) {
-    std::ptrdiff_t got = platform::ReadFile(file, text.get() + used, kRoom - used);
+  while (used < kSecretRoom && std::memchr(room.data(), '\n', used) == nullptr) {
+    std::ptrdiff_t got = platform::ReadFile(file, room.data() + used, kSecretRoom - used);
     if (got <= 0) {
       failed = got < 0;
       break;
@@ -71,25 +105,39 @@ Refusal ReadPasswordFile() {
     used += static_cast<std::size_t>(got);
   }
   platform::CloseFile(file);
-  Refusal failure;
-  if (failed) {
-    failure = {FramedFailure("Failed to read the PasswordFile"), Outcome::kInput};
-  } else {
-    std::string_view line(text.get(), used);
-    std::size_t end = line.find('\n');
-    if (end != std::string_view::npos) {
-      line = line.substr(0, end);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    }
-    failure = end == std::string_view::npos && used == kRoom
-                  ? Refusal(FramedFailure("The password is longer than 4095 characters."))
-                  : StorePassword(line);
-  }
-  WipeBytes(text.get(), kRoom);
-  return failure;
+  if (failed) return {FramedFailure("Failed to read the PasswordFile"), Outcome::kInput};
+  std::optional<std::string_view> line = FirstLine(std::string_view(room.data(), used));
+  return line ? StorePassword(*line) : Refusal(PasswordTooLong());
 }
 
 }  // namespace
+
+Refusal ReadPasswordCommand(std::chrono::milliseconds bound) {
+  SecretRoom room;
+  platform::CommandRun run = platform::RunForFirstLine(Settings.PasswordCommand.c_str(), room.data(), kSecretRoom,
+                                                       static_cast<int>(bound.count()));
+  // The output is never shown: it is, or holds, the secret.
+  switch (run.end) {
+    case platform::CommandEnd::kNotStarted:
+      return {FramedFailure("The PasswordCommand could not be started."), Outcome::kInput};
+    case platform::CommandEnd::kTimedOut:
+      return {FramedFailure("The PasswordCommand took too long and was stopped."), Outcome::kInput};
+    case platform::CommandEnd::kSignalled:
+      return {FramedFailure("The PasswordCommand was ended by signal " + std::to_string(run.code) + "."),
+              Outcome::kInput};
+    case platform::CommandEnd::kExited:
+      if (run.code == 0) break;
+      return {FramedFailure("The PasswordCommand failed with exit status " + std::to_string(run.code) + "."),
+              Outcome::kInput};
+  }
+  std::optional<std::string_view> line = FirstLine(std::string_view(room.data(), run.length));
+  if (!line || line->size() > Settings.Password.kMaxLength) {
+    return FramedFailure("The PasswordCommand printed a first line longer than " +
+                         std::to_string(Settings.Password.kMaxLength) + " characters.");
+  }
+  if (line->empty()) return FramedFailure("The PasswordCommand printed no password.");
+  return StorePassword(*line);
+}
 
 Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
   MailSettings& s = Settings;
@@ -121,7 +169,11 @@ Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
     if (!OneOf(s.Tls.view(), {"starttls", "implicit"})) {
       return FramedFailure("The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit.");
     }
-    if (s.PasswordFile.IsSet()) {
+    if (s.PasswordCommand.IsSet()) {
+      if (s.PasswordFile.IsSet() || environment.Find("ryPassword")) {
+        return FramedFailure("Name one source of the password: PasswordCommand, PasswordFile or ryPassword.");
+      }
+    } else if (s.PasswordFile.IsSet()) {
       if (Refusal failure = ReadPasswordFile(); !failure.empty()) return failure;
     } else if (auto password = environment.Find("ryPassword")) {
       if (Refusal failure = StorePassword(*password); !failure.empty()) return failure;
@@ -132,5 +184,7 @@ Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
   if (SubmissionAsked() && s.CaFile.IsSet() && !platform::CanOpenForReading(s.CaFile.c_str())) {
     return {FramedFailure("Failed to open the CaFile"), Outcome::kInput};
   }
+  // Last: a run refused for anything else never starts the command.
+  if (s.User.IsSet() && s.PasswordCommand.IsSet()) return ReadPasswordCommand(kPasswordCommandBound);
   return {};
 }

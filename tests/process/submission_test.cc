@@ -49,6 +49,8 @@ class Submission : public ProcessTest {
       EXPECT_EQ(text.find(secret), std::string::npos) << secret;
     }
   }
+  // A command that prints the file, in the shell RyMail runs it with.
+  static std::string PrintFile(const std::string& path) { return RunsUnderWine() ? "type Z:" + path : "cat " + path; }
 
   std::string log_ = dir_.path() + "/debug.log";
 };
@@ -260,12 +262,19 @@ TEST_F(Submission, PortAloneChangesOnlyThePort) {
 }
 
 TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
-  std::string longPassword(4096, 'p');
+  std::string longPassword(16384, 'p');
   std::string missing = dir_.path() + "/missing";
+  std::string tokenFile = dir_.Write("token", "token\n");
+  std::vector<std::string> login = {"--tls", "starttls", "--user", "alice"};
+  auto with = [&login](std::vector<std::string> more) {
+    more.insert(more.begin(), login.begin(), login.end());
+    return more;
+  };
   struct Case {
     std::vector<std::string> extra;
     std::vector<std::string> environment;
     std::string failure;
+    const char* result = "usage";
   } cases[] = {
       {{"--tls", "ssl"}, {}, "The Tls value must be none, starttls or implicit."},
       {{}, {"RYTLS=StartTLS"}, "The Tls value must be none, starttls or implicit."},
@@ -274,25 +283,40 @@ TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
       {{"--port", "25 x"}, {}, "The Port value must be a port from 1 to 65535 or a service name."},
       {{"--tls", "starttls", "--tls-verify", "no"}, {}, "The TlsVerify value must be on or off."},
       {{"--tls", "starttls", "--user", "a", "--auth", "cram-md5"}, {}, "The Auth value must be plain or login."},
+      {with({"--password-command", "exit 3"}), {}, "The PasswordCommand failed with exit status 3.", "input"},
+      {with({"--password-command", "exit 0"}), {}, "The PasswordCommand printed no password."},
+      {with({"--password-command", PrintFile(dir_.Write("long-token", longPassword + "\n"))}), {},
+       "The PasswordCommand printed a first line longer than 16383 characters."},
+      {with({"--password-command", "echo x", "--password-file", tokenFile}), {},
+       "Name one source of the password: PasswordCommand, PasswordFile or ryPassword."},
+      {with({"--password-command", "echo x"}), {"ryPasswordFile=" + tokenFile},
+       "Name one source of the password: PasswordCommand, PasswordFile or ryPassword."},
+      {with({}), {"ryPasswordCommand=echo x", "ryPassword=y"},
+       "Name one source of the password: PasswordCommand, PasswordFile or ryPassword."},
       {{"--user", "alice"}, {"ryPassword=x"}, "The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit."},
       {{"--tls", "none", "--user", "alice"}, {"ryPassword=x"}, "The User value asks for AUTH, which needs TLS: add --tls starttls or --tls implicit."},
       {{"--tls", "starttls", "--user", "alice"}, {}, "The User value needs a password: ryPassword or --password-file."},
       {{"--tls", "starttls", "--user", "alice"}, {"ryPassword="}, "The password is empty."},
       {{"--tls", "starttls", "--user", "alice", "--password-file", dir_.Write("empty", "\n")}, {},
        "The password is empty."},
-      {{"--tls", "starttls", "--user", "alice"}, {"ryPassword=" + longPassword}, "The password is longer than 4095 characters."},
+      {{"--tls", "starttls", "--user", "alice"}, {"ryPassword=" + longPassword}, "The password is longer than 16383 characters."},
       {{"--tls", "starttls", "--user", "alice", "--password-file", dir_.Write("long", longPassword)}, {},
-       "The password is longer than 4095 characters."},
-      {{"--tls", "starttls", "--user", "alice", "--password-file", missing}, {}, "Failed to open the PasswordFile"},
-      {{"--tls", "implicit", "--ca-file", missing}, {}, "Failed to open the CaFile"},
+       "The password is longer than 16383 characters."},
+      {{"--tls", "starttls", "--user", "alice", "--password-file", missing}, {}, "Failed to open the PasswordFile",
+       "input"},
+      {{"--tls", "implicit", "--ca-file", missing}, {}, "Failed to open the CaFile", "input"},
   };
+  std::string resultFile = dir_.path() + "/result.json";
   for (const Case& c : cases) {
-    std::vector<std::string> arguments = MailArguments();
+    std::vector<std::string> arguments = {"--result-file", resultFile};
+    std::vector<std::string> mail = MailArguments();
+    arguments.insert(arguments.end(), mail.begin(), mail.end());
     arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
     ProgramRun run = RunProgram(arguments, Environment(c.environment));
     EXPECT_EQ(run.status, 1) << c.failure;
     EXPECT_EQ(run.output, "\r\n-RyMail-FAIL, " + c.failure + "\r\n\r\n");
     EXPECT_EQ(run.output.find(longPassword.substr(0, 100)), std::string::npos);
+    EXPECT_EQ(ParseJsonLine(ReadWholeFile(resultFile))["result"], c.result) << c.failure;
   }
   ProgramRun password = RunProgram({"--password", kPassword}, Environment());
   EXPECT_EQ(password.output, "\r\n-RyMail-FAIL, Don't understand [--password]\r\n\r\n");
@@ -324,7 +348,7 @@ TEST_F(Submission, DebugFileThatIsThePasswordOrCaFileIsRefusedUntouched) {
 }
 
 TEST_F(Submission, LongestPasswordGoesWhole) {
-  std::string password(4095, 'k');
+  std::string password(16383, 'k');
   SubmissionRelay relay({});
   std::vector<std::string> arguments = TlsArguments("starttls", 587);
   arguments.insert(arguments.end(), {"--password-file", dir_.Write("password", password + "\n")});

@@ -7,8 +7,10 @@
 #include <string>
 #include <thread>
 
+#include "front/submission_settings.h"
 #include "platform/command.h"
 #include "test_files.h"
+#include "unit/unit_support.h"
 
 namespace {
 
@@ -77,6 +79,15 @@ TEST(PasswordCommand, FirstLineExitStatusAndBound) {
     for (int tries = 0; tries < 100 && !Ended(pid); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(Ended(pid)) << "the command's own child outlived the bound";
   }
+}
+
+TEST(PasswordCommand, PastItsBoundRefusesTheRun) {
+  CleanRun run;
+  Settings.PasswordCommand.Assign(kCmd ? "for /l %i in (1,0,2) do @rem" : "echo early; sleep 30");
+  Refusal refused = ReadPasswordCommand(std::chrono::milliseconds(300));
+  EXPECT_EQ(refused.text, "\n-RyMail-FAIL, The PasswordCommand took too long and was stopped.\n\n");
+  EXPECT_EQ(refused.outcome, Outcome::kInput);
+  EXPECT_FALSE(Settings.Password.IsSet());
 }
 
 }  // namespace
