@@ -79,7 +79,7 @@ struct MailSettings {
   Field CaFile;                               // trust anchors instead of the system's store
   Field TlsVerify;                            // "on" or "off"
   Field User;                                 // the AUTH login name; set, it asks for AUTH
-  Field Auth;                                 // "plain" or "login"
+  Field Auth;                                 // "plain", "login", "xoauth2" or "oauthbearer"
   Field PasswordFile;                         // the password is its first line
   Field PasswordCommand;                      // the password is the first line it prints
   TextField<kPasswordCapacity> Password;      // or token; handed to the delivery, which wipes it

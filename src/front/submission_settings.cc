@@ -159,8 +159,12 @@ Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
   if (s.TlsVerify.IsSet() && !OneOf(s.TlsVerify.view(), {"on", "off"})) {
     return FramedFailure("The TlsVerify value must be on or off.");
   }
-  if (s.Auth.IsSet() && !OneOf(s.Auth.view(), {"plain", "login"})) {
-    return FramedFailure("The Auth value must be plain or login.");
+  if (s.Auth.IsSet() && !OneOf(s.Auth.view(), {"plain", "login", "xoauth2", "oauthbearer"})) {
+    return FramedFailure("The Auth value must be plain, login, xoauth2 or oauthbearer.");
+  }
+  // A token is for one account: these are never tried without a user.
+  if (OneOf(s.Auth.view(), {"xoauth2", "oauthbearer"}) && !s.User.IsSet()) {
+    return FramedFailure("The Auth value " + std::string(s.Auth.view()) + " needs a User: add --user.");
   }
   if (SubmissionAsked() && !platform::TlsBuiltIn()) {
     return FramedFailure("The Tls and User settings need TLS, and this RyMail was built without TLS.");

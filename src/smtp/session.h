@@ -20,6 +20,8 @@ struct RelayOffer {
   bool pipelining = false;
   bool eightBitMime = false;
   bool smtpUtf8 = false;
+  bool xoauth2 = false;
+  bool oauthBearer = false;
 };
 
 struct RefusedRecipient {

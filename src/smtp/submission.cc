@@ -115,6 +115,8 @@ RelayOffer ParseEhloReply(std::string_view reply) {
     for (std::size_t i = 1; i < words.size(); ++i) {
       if (SameWord(words[i], "PLAIN")) offer.plain = true;
       if (SameWord(words[i], "LOGIN")) offer.login = true;
+      if (SameWord(words[i], "XOAUTH2")) offer.xoauth2 = true;
+      if (SameWord(words[i], "OAUTHBEARER")) offer.oauthBearer = true;
     }
   }
   return offer;

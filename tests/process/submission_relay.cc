@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <deque>
 
 #include "process/scripted_relay.h"
 #include "test_files.h"
@@ -220,7 +221,7 @@ void SubmissionRelay::Serve() {
   if (serving) serving = channel.Write(answer("GREETING"));
   std::string pending;
   bool inData = false;
-  int loginSteps = 0;  // AUTH LOGIN: the user name and the password still to come
+  std::deque<std::string> continuation;  // the answers to the lines an AUTH exchange has still to come
   std::vector<std::string> recipients;  // accepted in the transaction going on
   while (serving) {
     std::size_t end = inData ? pending.find("\r\n.\r\n") : pending.find('\n');
@@ -237,11 +238,18 @@ void SubmissionRelay::Serve() {
     std::string verb = inData ? "." : Verb(line);
     if (verb == "EHLO" && (channel.Secure() || options_.implicitTls)) verb = "EHLO-TLS";
     std::string reply;
-    if (loginSteps > 0) {
-      reply = --loginSteps > 0 ? "334 UGFzc3dvcmQ6\r\n" : answer("AUTH");
+    if (!continuation.empty()) {
+      reply = continuation.front();
+      continuation.pop_front();
     } else if (line.rfind("AUTH LOGIN", 0) == 0) {
-      loginSteps = 2;
+      continuation = {"334 UGFzc3dvcmQ6\r\n", answer("AUTH")};
       reply = "334 VXNlcm5hbWU6\r\n";
+    } else if (line == "AUTH XOAUTH2\r\n" || line == "AUTH OAUTHBEARER\r\n") {
+      if (auto error = options_.answers.find("AUTH-ERROR"); error != options_.answers.end()) {
+        continuation.push_back(error->second);
+      }
+      continuation.push_back(answer("AUTH"));
+      reply = "334 \r\n";
     } else if (verb == "RCPT") {
       std::string address = line.substr(line.find(':') + 1);
       address.erase(address.find_last_not_of("\r\n") + 1);

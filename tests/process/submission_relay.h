@@ -31,6 +31,9 @@ class SubmissionRelay {
     // ones. "EHLO" answers before TLS, "EHLO-TLS" after it. An answer of
     // "<close>" closes the connection instead. "HANDSHAKE" (any answer)
     // closes it during the handshake, once the client's hello is read.
+    // AUTH XOAUTH2 and OAUTHBEARER get an empty 334 and "AUTH" answers the
+    // token, unless "AUTH-ERROR" (the error report) does, and "AUTH" the
+    // client's next line.
     std::map<std::string, std::string> answers;
     // Recipients: at most this many accepted per transaction, "452 4.5.3"
     // beyond (0: no cap); and refusals by address (as in RCPT TO, without

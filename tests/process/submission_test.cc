@@ -10,6 +10,13 @@
 namespace {
 
 constexpr char kPassword[] = "s3cret pass:word";
+constexpr char kToken[] = "ya29.a0Token-for_alice.Example0123456789";  // nothing a shell would change
+
+// What the bearer mechanisms send, before Base64.
+std::string Xoauth2(const std::string& token) { return "user=alice\001auth=Bearer " + token + "\001\001"; }
+std::string OauthBearer(const std::string& token, int port) {
+  return "n,a=alice,\001host=localhost\001port=" + std::to_string(port) + "\001auth=Bearer " + token + "\001\001";
+}
 
 // Everything after the envelope, as the plain tests see it.
 std::string MessageAfterTheEnvelope(const std::string& receivedLine) {
@@ -38,15 +45,17 @@ class Submission : public ProcessTest {
     static const std::regex session("TLS OK: [^\r]+");
     return std::regex_replace(MaskVolatile(ReadWholeFile(log_)), session, "TLS OK: <SESSION>");
   }
-  // The password, and the forms AUTH sends it in, appear nowhere the user or a log can see.
-  void ExpectNoSecret(const ProgramRun& run) const {
-    ExpectNoSecretIn(run.output);
-    ExpectNoSecretIn(ReadWholeFile(log_));
+  // The password and the token, and the forms AUTH sends them in, appear
+  // nowhere the user or a log can see.
+  void ExpectNoSecret(const ProgramRun& run, const std::string& token = kToken) const {
+    ExpectNoSecretIn(run.output, token);
+    ExpectNoSecretIn(ReadWholeFile(log_), token);
   }
-  static void ExpectNoSecretIn(const std::string& text) {
-    for (const std::string& secret : {std::string(kPassword), Base64(kPassword),
-                                      Base64(std::string("\0alice\0", 7) + kPassword)}) {
-      EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+  static void ExpectNoSecretIn(const std::string& text, const std::string& token = kToken) {
+    for (const std::string& secret :
+         {std::string(kPassword), Base64(kPassword), Base64(std::string("\0alice\0", 7) + kPassword), token,
+          Base64(token), Base64(Xoauth2(token)), Base64(OauthBearer(token, 587))}) {
+      EXPECT_EQ(text.find(secret), std::string::npos) << secret.substr(0, 100);
     }
   }
   // A command that prints the file, in the shell RyMail runs it with.
@@ -123,6 +132,99 @@ TEST_F(Submission, ImplicitTlsOnTheSubmissionsPortWithAuthLoginAndAPasswordFile)
                      "-RyMail-Info, Sending the password\r\n"),
             std::string::npos);
   ExpectNoSecret(run);
+}
+
+TEST_F(Submission, BearerTokensByEachMechanismFromEachSource) {
+  const std::string both = "250-relay.example.com\r\n250-AUTH PLAIN LOGIN XOAUTH2 OAUTHBEARER\r\n250 8BITMIME\r\n";
+  const std::string report =
+      "334 " + Base64(R"({"status":"invalid_token","scope":"https://mail.example.com/","schemes":"bearer"})") + "\r\n";
+  const std::string refused = "535 5.7.8 Username and Password not accepted\r\n";
+  std::string longToken(12 * 1024, 'T');
+  std::string tokenFile = dir_.Write("token", std::string(kToken) + "\r\nnot this line\n");
+  std::string longTokenFile = dir_.Write("long-token", longToken + "\n");
+  std::string xoauth2 = "AUTH XOAUTH2\r\n" + Base64(Xoauth2(kToken)) + "\r\n";
+  std::string oauthBearer = "AUTH OAUTHBEARER\r\n" + Base64(OauthBearer(kToken, 587)) + "\r\n";
+  struct Case {
+    const char* name;
+    const char* mechanism;  // the Auth value
+    std::vector<std::string> source;
+    std::vector<std::string> environment;
+    std::map<std::string, std::string> answers;
+    std::string exchange;  // what follows EHLO through TLS, before MAIL FROM
+    std::string failure;   // empty when the message is sent
+    const char* result;
+    std::string token = kToken;
+  } cases[] = {
+      {"XOAUTH2, token in ryPassword", "xoauth2", {}, {std::string("ryPassword=") + kToken}, {{"EHLO-TLS", both}},
+       xoauth2, "", "accepted"},
+      {"OAUTHBEARER, token file", "oauthbearer", {"--password-file", tokenFile}, {}, {{"EHLO-TLS", both}},
+       oauthBearer, "", "accepted"},
+      {"XOAUTH2, token command", "xoauth2", {"--password-command", std::string("echo ") + kToken}, {},
+       {{"EHLO-TLS", both}}, xoauth2, "", "accepted"},
+      {"OAUTHBEARER, token command from ryPasswordCommand", "oauthbearer", {},
+       {std::string("ryPasswordCommand=echo ") + kToken}, {{"EHLO-TLS", both}}, oauthBearer, "", "accepted"},
+      {"12 KB token", "xoauth2", {"--password-command", PrintFile(longTokenFile)}, {}, {{"EHLO-TLS", both}},
+       "AUTH XOAUTH2\r\n" + Base64(Xoauth2(longToken)) + "\r\n", "", "accepted", longToken},
+      {"XOAUTH2 token refused", "xoauth2", {"--password-file", tokenFile}, {},
+       {{"EHLO-TLS", both}, {"AUTH-ERROR", report}, {"AUTH", refused}}, xoauth2 + "\r\n",
+       "AUTH was refused: 535 5.7.8 Username and Password not accepted (token status invalid_token)",
+       "login-refused"},
+      {"OAUTHBEARER token refused", "oauthbearer", {"--password-file", tokenFile}, {},
+       {{"EHLO-TLS", both}, {"AUTH-ERROR", report}, {"AUTH", refused}}, oauthBearer + "AQ==\r\n",
+       "AUTH was refused: 535 5.7.8 Username and Password not accepted (token status invalid_token)",
+       "login-refused"},
+      {"neither offered", "xoauth2", {"--password-file", tokenFile}, {}, {}, "",
+       "The relay does not offer AUTH XOAUTH2", "protocol"},
+      {"only the other offered", "oauthbearer", {"--password-file", tokenFile}, {},
+       {{"EHLO-TLS", "250-relay.example.com\r\n250 AUTH XOAUTH2\r\n"}}, "",
+       "The relay does not offer AUTH OAUTHBEARER", "protocol"},
+  };
+  std::string resultFile = dir_.path() + "/result.json";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SubmissionRelay::Options options;
+    options.answers = c.answers;
+    SubmissionRelay relay(options);
+    std::vector<std::string> arguments = TlsArguments("starttls", 587);
+    arguments.insert(arguments.end(), {"--auth", c.mechanism, "--exit-codes", "sysexits", "--result-file", resultFile});
+    arguments.insert(arguments.end(), c.source.begin(), c.source.end());
+    ProgramRun run = RunProgram(arguments, Environment(c.environment));
+    std::string secure = MaskVolatile(relay.Secure());
+    std::map<std::string, std::string> result = ParseJsonLine(ReadWholeFile(resultFile));
+    EXPECT_EQ(result["result"], c.result);
+    std::string start = "-RyMail-Info, Initializing Debug File [" + log_ + "]\r\n";
+    if (c.failure.empty()) {
+      EXPECT_EQ(run.status, 0) << run.output;
+      EXPECT_EQ(run.output, start + kSentLine);
+      EXPECT_EQ(secure, "EHLO client.example.com\r\n" + c.exchange +
+                            "MAIL FROM: sender@example.com\r\nRCPT TO: rcpt@example.com\r\n" +
+                            MessageAfterTheEnvelope(ReceivedLine()));
+      std::string mechanism = c.exchange.substr(5, c.exchange.find('\r') - 5);
+      EXPECT_EQ(result["auth"], mechanism);
+      EXPECT_NE(Log().find("Sending AUTH " + mechanism + "\r\n-RyMail-Info, Received 334 \r\r\n"
+                           "-RyMail-Info, Sending the token\r\n"
+                           "-RyMail-Info, Received 235 2.7.0 Authentication successful\r\r\n"
+                           "-RyMail-Info, AUTH OK\r\n"),
+                std::string::npos);
+    } else {
+      EXPECT_EQ(run.status, c.result == std::string("protocol") ? 76 : 77);
+      EXPECT_EQ(run.output.find(start + "-RyMail-FAIL, " + c.failure + "\r\n"), 0u) << run.output;
+      EXPECT_EQ(secure, "EHLO client.example.com\r\n" + c.exchange);
+      EXPECT_EQ(result["failure"], c.failure);
+    }
+    if (c.answers.count("AUTH-ERROR")) {
+      EXPECT_NE(Log().find("-RyMail-Info, Sending the token\r\n-RyMail-Info, Received " + report.substr(0, 40)),
+                std::string::npos);
+      EXPECT_NE(Log().find("\r\n-RyMail-Info, Token refused: status invalid_token, scope https://mail.example.com/\r\n"
+                           "-RyMail-Info, Answering the error report\r\n"
+                           "-RyMail-Info, Received 535 5.7.8 Username and Password not accepted\r\r\n"
+                           "-RyMail-FAIL, " + c.failure + "\r\n"),
+                std::string::npos)
+          << Log();
+    }
+    ExpectNoSecret(run, c.token);
+    ExpectNoSecretIn(ReadWholeFile(resultFile), c.token);
+  }
 }
 
 TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
@@ -264,7 +366,7 @@ TEST_F(Submission, PortAloneChangesOnlyThePort) {
 TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
   std::string longPassword(16384, 'p');
   std::string missing = dir_.path() + "/missing";
-  std::string tokenFile = dir_.Write("token", "token\n");
+  std::string tokenFile = dir_.Write("token", std::string(kToken) + "\n");
   std::vector<std::string> login = {"--tls", "starttls", "--user", "alice"};
   auto with = [&login](std::vector<std::string> more) {
     more.insert(more.begin(), login.begin(), login.end());
@@ -282,7 +384,9 @@ TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
       {{"--port", "65536"}, {}, "The Port value must be a port from 1 to 65535 or a service name."},
       {{"--port", "25 x"}, {}, "The Port value must be a port from 1 to 65535 or a service name."},
       {{"--tls", "starttls", "--tls-verify", "no"}, {}, "The TlsVerify value must be on or off."},
-      {{"--tls", "starttls", "--user", "a", "--auth", "cram-md5"}, {}, "The Auth value must be plain or login."},
+      {{"--tls", "starttls", "--user", "a", "--auth", "cram-md5"}, {}, "The Auth value must be plain, login, xoauth2 or oauthbearer."},
+      {{"--tls", "starttls", "--auth", "xoauth2"}, {"ryPassword=x"}, "The Auth value xoauth2 needs a User: add --user."},
+      {{"--tls", "implicit"}, {"ryAuth=oauthbearer"}, "The Auth value oauthbearer needs a User: add --user."},
       {with({"--password-command", "exit 3"}), {}, "The PasswordCommand failed with exit status 3.", "input"},
       {with({"--password-command", "exit 0"}), {}, "The PasswordCommand printed no password."},
       {with({"--password-command", PrintFile(dir_.Write("long-token", longPassword + "\n"))}), {},

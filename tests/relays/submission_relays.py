@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """Sends mail with RyMail through relays that want TLS and AUTH: aiosmtpd and
 Postfix, on 587 (STARTTLS) and 465 (TLS from the first byte), with a throwaway
-CA. Checks that what arrives is what was sent; that a wrong password, an
+CA; aiosmtpd also takes OAuth2 bearer tokens (XOAUTH2, OAUTHBEARER). Checks
+that what arrives is what was sent; that a wrong password or token, an
 untrusted certificate or a missing STARTTLS ends the run with status 1 and
-nothing delivered; that the password shows neither on the console nor in the
-debug file. `--client curl` runs the same cases with curl, to prove the relays.
+nothing delivered; that the password or token shows neither on the console
+nor in the debug file. `--client curl` runs the same cases with curl, to prove
+the relays.
 
 Runs in a private network of its own; report and exit status as real_relays.py.
 """
@@ -28,6 +30,12 @@ import real_relays  # noqa: E402
 from real_relays import enter_private_network, first_difference, postfix_stored, text_mode  # noqa: E402
 
 USER, PASSWORD, WRONG = "alice", "open sesame:42", "open sesame:43"
+TOKEN, WRONG_TOKEN = "ya29.a0Token-for_alice.Example42", "ya29.a0Token-for_alice.Expired43"
+LONG_TOKEN = "eyJ" + "T" * (12 * 1024 - 3)  # an access token of 12 KB
+TOKENS = (TOKEN, LONG_TOKEN)
+# the relay's error report (RFC 7628 section 3.2.2), and what the client must answer it with
+ERROR_REPORT = '{"status":"invalid_token","scope":"https://mail.example.com/","schemes":"bearer"}'
+ERROR_ANSWER = {"XOAUTH2": b"", "OAUTHBEARER": b"\x01"}
 SASL_DOMAIN = "relay.test.example"
 BODY = b"First line of the message\n.a line with a leading dot\n.\n..two dots\nlast line\n"
 FAIL_MARK = b"-RyMail-FAIL, "
@@ -38,7 +46,7 @@ VARIABLES = {"--port": "ryPort", "--tls": "ryTls", "--user": "ryUser", "--auth":
 
 def case(name, **fields):
     c = dict(name=name, port=None, tls="starttls", mech=None, password=PASSWORD, via="env", trust="file",
-             user=USER, sent=True, reached=None, by_variable=(), env={})
+             user=USER, sent=True, reached=None, by_variable=(), env={}, says=None)
     c.update(fields)
     return c
 
@@ -51,6 +59,13 @@ AIOSMTPD_CASES = [
     case("465 default port and AUTH", tls="implicit"),
     case("465 LOGIN, --tls-verify off", port=465, tls="implicit", mech="login", trust="off"),
     case("465 wrong password", port=465, tls="implicit", mech="login", password=WRONG, sent=False, reached="auth"),
+    case("587 XOAUTH2, token from a command", port=587, mech="xoauth2", password=TOKEN, via="command"),
+    case("587 OAUTHBEARER, 12 KB token file", port=587, mech="oauthbearer", password=LONG_TOKEN, via="file"),
+    case("587 XOAUTH2, expired token", port=587, mech="xoauth2", password=WRONG_TOKEN, sent=False, reached="auth",
+         says=b"(token status invalid_token)"),
+    case("465 OAUTHBEARER, token in ryPassword", port=465, tls="implicit", mech="oauthbearer", password=TOKEN),
+    case("465 OAUTHBEARER, expired token", port=465, tls="implicit", mech="oauthbearer", password=WRONG_TOKEN,
+         via="command", sent=False, reached="auth", says=b"(token status invalid_token)"),
 ]
 POSTFIX_CASES = [
     case("587 LOGIN, password file", port=587, mech="login", via="file"),
@@ -96,10 +111,19 @@ def listening(ports, seconds=10):
     return False
 
 
+def bearer(mechanism, user, token, port):
+    """What XOAUTH2 and OAUTHBEARER send, before Base64."""
+    if mechanism == "XOAUTH2":
+        return "user=%s\x01auth=Bearer %s\x01\x01" % (user, token)
+    return "n,a=%s,\x01host=localhost\x01port=%d\x01auth=Bearer %s\x01\x01" % (user, port, token)
+
+
 def secrets(user, password):
-    """The password as it may leak: as is, and as AUTH LOGIN and AUTH PLAIN carry it."""
+    """The password as it may leak: as is, and as AUTH LOGIN, AUTH PLAIN, XOAUTH2 and OAUTHBEARER carry it."""
     b64 = lambda text: base64.b64encode(text.encode()).decode()  # noqa: E731
-    return [password, b64(password), b64("\0%s\0%s" % (user, password)), b64("%s\0%s\0%s" % (user, user, password))]
+    return [password, b64(password), b64("\0%s\0%s" % (user, password)), b64("%s\0%s\0%s" % (user, user, password)),
+            b64(bearer("XOAUTH2", user, password, 0))] + [b64(bearer("OAUTHBEARER", user, password, port))
+                                                          for port in (587, 465)]
 
 
 class Submitter(real_relays.Runner):
@@ -150,6 +174,8 @@ class Submitter(real_relays.Runner):
             with open(path, "w") as f:
                 f.write(c["password"] + "\nthe first line is the password, not this one\n")
             argv += ["--password-file", path]
+        elif c["user"] and c["via"] == "command":
+            argv += ["--password-command", "echo " + c["password"]]  # the same in sh and cmd.exe
         elif c["user"]:
             env["ryPassword"] = c["password"]
         env.update(c["env"])
@@ -167,7 +193,9 @@ class Submitter(real_relays.Runner):
         if c["tls"] == "starttls":
             argv.append("--ssl-reqd")
         argv += {"file": ["--cacert", self.ca], "off": ["--insecure"]}.get(c["trust"], [])
-        if c["user"]:
+        if c["user"] and c["mech"] in ("xoauth2", "oauthbearer"):
+            argv += ["--user", c["user"] + ":", "--oauth2-bearer", c["password"]]
+        elif c["user"]:
             argv += ["--user", "%s:%s" % (c["user"], c["password"])]
         if c["mech"]:
             argv += ["--login-options", "AUTH=" + c["mech"].upper()]
@@ -194,6 +222,8 @@ def run_case(runner, relay, c):
     else:
         if status == 0 or (rymail and (status != 1 or FAIL_MARK not in output)):
             problems.append("exit %d, %r" % (status, output[-200:]))
+        if rymail and c["says"] and c["says"] not in output:
+            problems.append("%r not said: %r" % (c["says"], output[-200:]))
         if got:
             problems.append("%d copies delivered" % len(got))
         # a refusal counts only when the client got as far as the step that must fail
@@ -215,6 +245,7 @@ class Aiosmtpd:
 
     def __init__(self):
         self.messages, self.auths, self.ehlos = [], [], 0
+        self.problems = []  # what a bearer exchange got wrong
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         from aiosmtpd.smtp import AuthResult
@@ -222,6 +253,35 @@ class Aiosmtpd:
         self.auths.append((mechanism, good))
         # handled=False: aiosmtpd answers 535 itself; with True it would send nothing and the client would wait
         return AuthResult(success=good, handled=False, auth_data=auth_data if good else None)
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.bearer_token(server, args, "XOAUTH2")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self.bearer_token(server, args, "OAUTHBEARER")
+
+    async def bearer_token(self, server, args, mechanism):
+        """The challenge form: an empty 334, the credentials; a wrong token gets the error report, whose answer
+        must be exactly ERROR_ANSWER before the 535."""
+        from aiosmtpd.smtp import MISSING, AuthResult, LoginPassword
+        if len(args) > 1:
+            self.problems.append("%s sent with an initial response" % mechanism)
+            return AuthResult(success=False, handled=False)
+        response = await server.challenge_auth("")
+        if response is MISSING:
+            return AuthResult(success=False, handled=True)  # aiosmtpd has answered already
+        port = server.transport.get_extra_info("sockname")[1]
+        good = any(response == bearer(mechanism, USER, token, port).encode() for token in TOKENS)
+        self.auths.append((mechanism, good))
+        if good:
+            return AuthResult(success=True, handled=False, auth_data=LoginPassword(USER.encode(), b""))
+        answer = await server.challenge_auth(ERROR_REPORT)
+        if answer is MISSING:
+            return AuthResult(success=False, handled=True)
+        if answer != ERROR_ANSWER[mechanism]:
+            self.problems.append("%s error report answered with %r" % (mechanism, answer))
+        # handled=False: aiosmtpd answers 535 itself, as it must after the error report
+        return AuthResult(success=False, handled=False)
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
@@ -236,6 +296,7 @@ class Aiosmtpd:
     def clear(self):
         self.messages.clear()
         self.auths.clear()
+        self.problems.clear()
         self.ehlos = 0
 
     def delivered(self, expected):
@@ -244,7 +305,7 @@ class Aiosmtpd:
     def check(self, message, wire_body):
         raw, secure = message
         body = raw.partition(b"\r\n\r\n")[2]
-        problems = [] if secure else ["received outside TLS or without AUTH"]
+        problems = list(self.problems) + ([] if secure else ["received outside TLS or without AUTH"])
         return problems + ([] if body == wire_body else [first_difference(body, wire_body)])
 
     def mechanisms(self):
@@ -252,7 +313,7 @@ class Aiosmtpd:
 
     def reached(self, step):
         if step == "auth":
-            return [] if self.auths else ["no AUTH was tried"]
+            return list(self.problems) + ([] if self.auths else ["no AUTH was tried"])
         if self.auths:
             return ["AUTH was tried over an unverified connection"]
         return [] if self.ehlos == 1 else ["%d EHLO seen, want 1" % self.ehlos]
@@ -261,6 +322,15 @@ class Aiosmtpd:
 def aiosmtpd_cases(runner, server_pem, server_key):
     import ssl
     from aiosmtpd.controller import Controller
+    from aiosmtpd.smtp import SMTP
+
+    class LongLines(SMTP):
+        # a 12 KB token's response line is 16 KB; aiosmtpd refuses any over 1,001 bytes by default
+        line_length_limit = 32 * 1024
+
+    class LongLineController(Controller):
+        def factory(self):
+            return LongLines(self.handler, **self.SMTP_kwargs)
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)  # refused handshakes are expected here
     warnings.filterwarnings("ignore", "Requiring AUTH while not requiring TLS")
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -271,7 +341,7 @@ def aiosmtpd_cases(runner, server_pem, server_key):
     # on 465 the connection is TLS before aiosmtpd sees it, so it offers AUTH only when not told to wait for STARTTLS
     for port, kwargs in ((587, dict(tls_context=context, require_starttls=True, auth_require_tls=True)),
                          (465, dict(ssl_context=context, auth_require_tls=False))):
-        controller = Controller(relay, port=port, **common, **kwargs)
+        controller = LongLineController(relay, port=port, **common, **kwargs)
         controller.start()
         try:
             for c in AIOSMTPD_CASES:
