@@ -25,6 +25,7 @@ enum class TlsFailure {
   kUntrusted,  // the chain does not lead to a trust anchor (or has expired, ...)
   kWrongName,  // the certificate does not name the relay
   kTimedOut,
+  kUnavailable,  // the system's TLS library cannot be loaded
 };
 
 struct TlsStart {
@@ -37,8 +38,9 @@ struct TlsStart {
 bool TlsBuiltIn();
 
 /// Makes a client session over the connected socket: the handshake, then
-/// (when options.verify) the certificate checks. Fails with the reason; the
-/// socket stays open either way.
+/// (when options.verify) the certificate checks. The system's TLS library is
+/// loaded by the first call, not before (kUnavailable when it cannot be).
+/// Fails with the reason; the socket stays open either way.
 TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs);
 
 /// Receives decrypted bytes, waiting at most timeoutMs; kClosed when the

@@ -91,10 +91,12 @@ StepResult StartTlsOn(platform::SocketHandle socket, Session& session, Step step
       failure = "The certificate does not name " + gateway + ": " + start.detail;
       break;
     case platform::TlsFailure::kTimedOut:
-      outcome = Outcome::kTemporary;
-      [[fallthrough]];
+    case platform::TlsFailure::kUnavailable:
     case platform::TlsFailure::kHandshake:
       failure = "The TLS handshake with " + gateway + " failed: " + start.detail;
+      if (start.failure == platform::TlsFailure::kTimedOut) outcome = Outcome::kTemporary;
+      // The system lacks its TLS library: neither a retry nor another relay can help.
+      if (start.failure == platform::TlsFailure::kUnavailable) outcome = Outcome::kSystem;
       break;
   }
   if (!failure.empty()) {
