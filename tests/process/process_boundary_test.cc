@@ -1,10 +1,13 @@
 // The edges of the process: standard streams that are closed or broken, a
-// debug file that is a FIFO, and texts from the system that hold line breaks.
+// debug file that is a FIFO, texts from the system that hold line breaks, and
+// the libraries a run loads.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "process/process_fixture.h"
@@ -14,7 +17,7 @@ namespace {
 using Output = RunOptions::Output;
 
 class ProcessBoundary : public ProcessTest {
- protected:
+ public:
   // The whole wire of an accepted delivery made with MailArguments().
   static std::string AcceptedWire() {
     return EnvelopeAndHeaders() + "Hello,\r\nthis is the body.\r\n\r\n.\r\nQUIT\r\n";
@@ -117,5 +120,40 @@ TEST_F(ProcessBoundary, LineBreaksInTheOrganisationBecomeBlanks) {
     EXPECT_EQ(MaskVolatile(relay.Received()), expected);
   }
 }
+
+// A moment of a plain run at which its mappings are read: just before the
+// relay answers this step of AcceptingScript(), while RyMail waits for it.
+struct MappingMoment {
+  const char* name;
+  std::size_t step;
+};
+
+class TlsLibraryMapping : public ProcessTest, public ::testing::WithParamInterface<MappingMoment> {};
+
+TEST_P(TlsLibraryMapping, PlainRunNeverLoadsIt) {
+  std::promise<int> started;
+  std::shared_future<int> processId = started.get_future().share();
+  std::string maps;
+  std::vector<RelayStep> script = AcceptingScript();
+  script[GetParam().step].beforeAnswer = [&] {
+    if (processId.wait_for(std::chrono::seconds(60)) != std::future_status::ready) return;
+    maps = ReadWholeFile("/proc/" + std::to_string(processId.get()) + "/maps");
+  };
+  ScriptedRelay relay(script);
+  RunOptions options;
+  options.started = [&](int id) { started.set_value(id); };
+  ProgramRun run = RunProgram(MailArguments(), Environment(), options);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(MaskVolatile(relay.Received()), ProcessBoundary::AcceptedWire());
+  ASSERT_NE(maps.find("RyMail"), std::string::npos) << "not RyMail's own mappings:\n" << maps;
+  for (const char* library : RunsUnderWine() ? std::vector<const char*>{"secur32.dll", "crypt32.dll"}
+                                             : std::vector<const char*>{"/libssl.so", "/libcrypto.so"}) {
+    EXPECT_EQ(maps.find(library), std::string::npos) << library << " is mapped:\n" << maps;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, TlsLibraryMapping,
+                         ::testing::Values(MappingMoment{"AtTheGreeting", 0}, MappingMoment{"AtTheEndOfData", 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -141,6 +141,7 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
     ::close(err[0]);
     return run;
   }
+  if (options.started) options.started(static_cast<int>(child));
 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   pollfd streams[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};

@@ -1,6 +1,7 @@
 // Runs the built RyMail and collects what it printed and how it ended.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 #include <utility>
@@ -24,6 +25,8 @@ struct RunOptions {
   // System files seen differently by this run only: each file (second) is
   // bind-mounted over the path (first) in a mount namespace of the run's own.
   std::vector<std::pair<std::string, std::string>> replacedFiles;
+  // Told the process id as soon as the program started, before the run is waited for.
+  std::function<void(int processId)> started;
 };
 
 /// Runs RyMail with the arguments (after the program name) and exactly the

@@ -40,13 +40,19 @@ int ListenOnLoopback(int port) {
   return fd;
 }
 
-RelayStep Answer(std::string text) { return RelayStep{{std::move(text)}, RelayStep::Then::kContinue}; }
+RelayStep Answer(std::string text) { return AnswerInPieces({std::move(text)}); }
 
 RelayStep AnswerInPieces(std::vector<std::string> pieces) {
-  return RelayStep{std::move(pieces), RelayStep::Then::kContinue};
+  RelayStep step;
+  step.pieces = std::move(pieces);
+  return step;
 }
 
-RelayStep Hangup(RelayStep::Then how) { return RelayStep{{}, how}; }
+RelayStep Hangup(RelayStep::Then how) {
+  RelayStep step;
+  step.then = how;
+  return step;
+}
 
 std::vector<RelayStep> AcceptingScript() {
   return {Answer("220 relay.example.com ESMTP ready\r\n"), Answer("250 relay.example.com\r\n"),
@@ -80,6 +86,7 @@ std::string ScriptedRelay::Received() {
 }
 
 bool ScriptedRelay::SendStep(int fd, const RelayStep& step) {
+  if (step.beforeAnswer) step.beforeAnswer();
   for (std::size_t i = 0; i < step.pieces.size(); ++i) {
     if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
     if (!SendAll(fd, step.pieces[i])) return false;

@@ -3,6 +3,7 @@
 // byte. It serves one connection and is bounded by an idle timeout.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@ struct RelayStep {
   std::vector<std::string> pieces;  // sent one by one, with a pause between them
   Then then = Then::kContinue;
   int pauseMs = 50;
+  std::function<void()> beforeAnswer;  // run on the relay's thread before the step, while the client waits
 };
 
 /// A step taken in the middle of the DATA text, once this many of its bytes arrived.

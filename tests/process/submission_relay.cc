@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -76,6 +77,10 @@ TestCertificates MakeCertificates() {
   X509* otherCa = MakeCertificate(otherCaKey, "Another Test CA", "", nullptr, nullptr, -kDay, 30 * kDay);
   made.caFile = dir.path() + "/ca.pem";
   WritePem(made.caFile, ca, nullptr);
+  made.caDirectory = dir.path() + "/hashed";
+  char hashedName[16];
+  std::snprintf(hashedName, sizeof hashedName, "/%08lx.0", X509_subject_name_hash(ca));
+  if (::mkdir(made.caDirectory.c_str(), 0700) == 0) WritePem(made.caDirectory + hashedName, ca, nullptr);
   struct Server {
     std::string* path;
     const char* file;

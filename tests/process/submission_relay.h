@@ -13,6 +13,7 @@
 /// hold a server's key and certificate.
 struct TestCertificates {
   std::string caFile;     // the CA the client is given
+  std::string caDirectory;  // the same CA under its hashed name ("1a2b3c4d.0"), as a system store keeps it
   std::string good;       // localhost and 127.0.0.1, from that CA
   std::string otherName;  // other.example.com only
   std::string expired;    // localhost, expired yesterday

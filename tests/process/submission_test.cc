@@ -462,4 +462,82 @@ TEST_F(Submission, LongestPasswordGoesWhole) {
             std::string::npos);
 }
 
+// Without --ca-file the system's store is used as OpenSSL's defaults name
+// it: the hashed directory, searched by name, and a file of anchors.
+class SubmissionSystemStore : public Submission {};
+
+TEST_F(SubmissionSystemStore, HashedDirectoryOrFileAsTheEnvironmentNames) {
+  if (RunsUnderWine()) GTEST_SKIP() << "Windows keeps its own store";
+  const TestCertificates& certificates = Certificates();
+  TempDir unhashed;
+  unhashed.Write("ca.pem", ReadWholeFile(certificates.caFile));
+  struct Case {
+    const char* name;
+    std::vector<std::string> environment;
+    std::vector<std::pair<std::string, std::string>> replacedFiles;
+    bool trusted;
+  } cases[] = {
+      {"SSL_CERT_DIR", {"SSL_CERT_DIR=" + certificates.caDirectory}, {}, true},
+      {"SSL_CERT_DIR list", {"SSL_CERT_DIR=" + unhashed.path() + ":" + certificates.caDirectory}, {}, true},
+      {"SSL_CERT_FILE beside the default directory", {"SSL_CERT_FILE=" + certificates.caFile}, {}, true},
+      // A directory without hashed names is not a store: OpenSSL's own file is read instead.
+      {"no hashed names", {"SSL_CERT_DIR=" + unhashed.path()}, {{"/usr/lib/ssl/cert.pem", certificates.caFile}}, true},
+      {"the system's store", {}, {}, false},
+      {"an empty directory named", {"SSL_CERT_DIR=" + certificates.caDirectory + "/none"}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SubmissionRelay relay({});
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), {"--tls", "starttls", "--port", "587", "-d", log_});
+    RunOptions options;
+    options.replacedFiles = c.replacedFiles;
+    ProgramRun run = RunProgram(arguments, Environment(c.environment), options);
+    EXPECT_EQ(run.status, c.trusted ? 0 : 1) << run.output;
+    EXPECT_EQ(run.output.find("-RyMail-FAIL, The certificate of localhost is not trusted: unable to get local issuer "
+                              "certificate\r\n") == std::string::npos,
+              c.trusted)
+        << run.output;
+  }
+}
+
+// The path of the TLS library as this test process, which links it, mapped it.
+std::string MappedLibrary(const std::string& name) {
+  std::string maps = ReadWholeFile("/proc/self/maps");
+  std::size_t found = maps.find("/" + name + "\n");
+  if (found == std::string::npos) return "";
+  std::size_t start = maps.rfind(' ', found) + 1;
+  return maps.substr(start, found + 1 + name.size() - start);
+}
+
+TEST_F(Submission, TlsLibraryThatCannotBeLoadedFailsTheRunAsASystemFailure) {
+  if (RunsUnderWine()) GTEST_SKIP() << "libssl is the Linux build's";
+  std::string library = MappedLibrary("libssl.so.3");
+  ASSERT_FALSE(library.empty());
+  std::string resultFile = dir_.path() + "/result.json";
+  for (bool implicit : {false, true}) {
+    SCOPED_TRACE(implicit ? "implicit" : "starttls");
+    SubmissionRelay::Options relayOptions;
+    relayOptions.implicitTls = implicit;
+    relayOptions.port = implicit ? 465 : 587;
+    SubmissionRelay relay(relayOptions);
+    std::vector<std::string> arguments = TlsArguments(implicit ? "implicit" : "starttls", relayOptions.port);
+    arguments.insert(arguments.end(), {"--exit-codes", "sysexits", "--result-file", resultFile});
+    RunOptions options;
+    options.replacedFiles = {{library, dir_.Write("empty.so", "")}};
+    ProgramRun run = RunProgram(arguments, WithPassword(), options);
+    EXPECT_EQ(run.status, 71) << run.output;
+    std::string failure = "-RyMail-FAIL, The TLS handshake with localhost failed: TLS is not available: "
+                          "libssl.so.3 cannot be loaded (";
+    EXPECT_NE(run.output.find("]\r\n" + failure), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("file too short)\r\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.substr(run.output.size() - std::string(kFailedToSend).size()), kFailedToSend);
+    std::map<std::string, std::string> result = ParseJsonLine(ReadWholeFile(resultFile));
+    EXPECT_EQ(result["result"], "system");
+    EXPECT_EQ(result["step"], "tls");
+    EXPECT_EQ((relay.Plain() + relay.Secure()).find("AUTH"), std::string::npos);
+    ExpectNoSecret(run);
+  }
+}
+
 }  // namespace
