@@ -5,7 +5,11 @@
    they cost.
    Sends HELO, MAIL FROM, RCPT TO for each recipient, DATA, a few headers,
    the body with CR LF line ends and leading dots doubled, the end of data,
-   QUIT. Exit status 0 only when the message was accepted. */
+   QUIT. Exit status 0 only when the message was accepted.
+   raw_client --ceiling HOST_IP PORT BYTES
+   The loopback ceiling: sends BYTES from memory in 256 KiB writes, with no
+   dialogue and nothing to encode, to a sink that parses nothing, and waits
+   for the sink to close. */
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -49,7 +53,29 @@ static int expect(const char *code) {
 
 static int command(const char *text, const char *code) { return put(text, strlen(text)) && expect(code); }
 
+static int ceiling(const char *host, int port, long long bytes) {
+  struct sockaddr_in address = {0};
+  address.sin_family = AF_INET;
+  address.sin_port = htons((unsigned short)port);
+  inet_pton(AF_INET, host, &address.sin_addr);
+  fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (connect(fd, (struct sockaddr *)&address, sizeof address) != 0) return 1;
+  static char block[256 * 1024];
+  memset(block, 'x', sizeof block);
+  while (bytes > 0) {
+    size_t piece = bytes < (long long)sizeof block ? (size_t)bytes : sizeof block;
+    if (!put(block, piece)) return 1;
+    bytes -= (long long)piece;
+  }
+  shutdown(fd, SHUT_WR);
+  while (recv(fd, reply, sizeof reply, 0) > 0) {
+  }
+  close(fd);
+  return 0;
+}
+
 int main(int argc, char **argv) {
+  if (argc == 5 && strcmp(argv[1], "--ceiling") == 0) return ceiling(argv[2], atoi(argv[3]), atoll(argv[4]));
   if (argc != 6 && argc != 7) return 2;
   if (argc == 7) {
     getpwuid(getuid());

@@ -2,9 +2,14 @@
 // 127.0.0.1:25, accepts everything, and appends one line per message to the
 // stats file: the DATA byte count (terminator included) and whether the
 // end-of-data sequence arrived. Given a PEM file with a key and certificate,
-// it also offers STARTTLS. Ends on SIGTERM.
+// it also offers STARTTLS, and through TLS AUTH PLAIN and LOGIN (any login
+// passes). With --discard PORT it parses nothing: it reads each connection
+// on 127.0.0.1:PORT to its end and records the byte count, the ceiling of
+// what loopback carries. Ends on SIGTERM.
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
@@ -59,6 +64,7 @@ void Serve(int fd, const char* statsPath) {
   Client client{fd};
   std::vector<char> buffer(kBufferSize);
   std::string line;
+  int authLines = 0;  // lines still due for the AUTH exchange under way
   bool inData = false;
   unsigned long long dataBytes = 0;  // DATA text so far, terminator included
   std::string tail;                  // its last bytes, at most four
@@ -91,7 +97,15 @@ void Serve(int fd, const char* statsPath) {
       data += take;
       length -= take;
       if (!newline) break;
-      if (line.rfind("DATA", 0) == 0) {
+      if (authLines > 0) {
+        Say(client, --authLines > 0 ? "334 UGFzc3dvcmQ6\r\n" : "235 2.7.0 accepted\r\n");
+      } else if (line.rfind("AUTH ", 0) == 0 && client.ssl) {
+        // PLAIN with its response on the line is done; PLAIN without it wants one line, LOGIN two.
+        bool login = line.rfind("AUTH LOGIN", 0) == 0;
+        bool withResponse = !login && line.find(' ', 5) != std::string::npos;
+        authLines = login ? 2 : withResponse ? 0 : 1;
+        Say(client, authLines == 0 ? "235 2.7.0 accepted\r\n" : login ? "334 VXNlcm5hbWU6\r\n" : "334 \r\n");
+      } else if (line.rfind("DATA", 0) == 0) {
         inData = true;
         dataBytes = 0;
         tail = "\r\n";  // an empty message ends with ".\r\n" at once
@@ -105,7 +119,9 @@ void Serve(int fd, const char* statsPath) {
         SSL_set_fd(client.ssl, fd);
         if (SSL_accept(client.ssl) != 1) break;
       } else if (line.rfind("EHLO", 0) == 0) {
-        Say(client, tlsContext && !client.ssl ? "250-sink\r\n250-STARTTLS\r\n250 8BITMIME\r\n" : "250-sink\r\n250 8BITMIME\r\n");
+        Say(client, !tlsContext ? "250-sink\r\n250 8BITMIME\r\n"
+                    : client.ssl ? "250-sink\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n"
+                                 : "250-sink\r\n250-STARTTLS\r\n250 8BITMIME\r\n");
       } else {
         Say(client, "250 ok\r\n");
       }
@@ -117,11 +133,37 @@ void Serve(int fd, const char* statsPath) {
   ::close(fd);
 }
 
+// Reads the connection to its end; records the bytes that came.
+void Discard(int fd, const char* statsPath) {
+  std::vector<char> buffer(kBufferSize);
+  unsigned long long bytes = 0;
+  ssize_t got;
+  while ((got = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0) bytes += static_cast<unsigned long long>(got);
+  Record(statsPath, bytes, got == 0);
+  ::close(fd);
+}
+
+int Listen(int port) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 16) != 0) {
+    std::fprintf(stderr, "rymail_sink: 127.0.0.1:%d: %s\n", port, std::strerror(errno));
+    return -1;
+  }
+  return listener;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: rymail_sink STATS_FILE [KEY_AND_CERTIFICATE.pem]\n");
+  bool discard = argc == 4 && std::strcmp(argv[2], "--discard") == 0;
+  if (argc != 2 && argc != 3 && !discard) {
+    std::fprintf(stderr, "usage: rymail_sink STATS_FILE [KEY_AND_CERTIFICATE.pem | --discard PORT]\n");
     return 2;
   }
   if (argc == 3) {
@@ -132,22 +174,18 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(25);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 16) != 0) {
-    std::perror("rymail_sink: 127.0.0.1:25");
-    return 1;
-  }
+  int listener = Listen(discard ? std::atoi(argv[3]) : 25);
+  if (listener < 0) return 1;
   std::signal(SIGPIPE, SIG_IGN);
+  int on = 1;
   for (;;) {
     int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    Serve(fd, argv[1]);
+    if (discard) {
+      Discard(fd, argv[1]);
+    } else {
+      Serve(fd, argv[1]);
+    }
   }
 }
