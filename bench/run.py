@@ -31,12 +31,22 @@ LOOPBACK, DELAYED = "127.0.0.1", "127.0.0.2"  # the sink, and the delayed link t
 CEILING_PORT = 2526  # the sink that parses nothing
 
 
-def round_trips(recipients, tls_auth=False):
-    """The round trips a lock-step dialogue needs: the connection and greeting
-    (2), HELO or EHLO, MAIL, each RCPT, DATA, the end of data, QUIT; with
-    STARTTLS and AUTH also STARTTLS, the TLS 1.3 handshake, EHLO again and
-    AUTH PLAIN with its response."""
-    return 7 + recipients + (4 if tls_auth else 0)
+GROUP = 100  # the commands RyMail pipelines at once
+
+
+def round_trips(recipients, tls_auth=False, pipelined=False):
+    """The round trips RyMail's dialogue needs: the connection and greeting
+    (2), HELO or EHLO, MAIL and each RCPT (one at a time, or pipelined in
+    groups of GROUP commands), DATA, the end of data, QUIT; with STARTTLS and
+    AUTH also STARTTLS, the TLS 1.3 handshake, EHLO again and AUTH PLAIN with
+    its response."""
+    envelope = -(-(1 + recipients) // GROUP) if pipelined else 1 + recipients
+    return 2 + 1 + envelope + 3 + (4 if tls_auth else 0)
+
+
+def says_ehlo(options):
+    """Whether RyMail, given these options, says EHLO on a plain connection (and so pipelines)."""
+    return any(a == "--ehlo" and b == "on" for a, b in zip(options, options[1:]))
 
 
 def make_body(path, size, line=b"x" * 69 + b"\n"):
@@ -268,8 +278,8 @@ def delayed_rows(bench, args, work, rows):
     cases = []
     plain = bench.clients(small, host=DELAYED)
     cases.append(("1 KB, " + label, {n: plain[n] for n in plain if n != "raw client"}, round_trips(1), args.runs_delayed))
-    cases.append(("1 KB TLS+AUTH, " + label, bench.tls_clients(small, host=DELAYED, auth=True), round_trips(1, True),
-                  args.runs_delayed))
+    cases.append(("1 KB TLS+AUTH, " + label, bench.tls_clients(small, host=DELAYED, auth=True),
+                  round_trips(1, tls_auth=True, pipelined=True), args.runs_delayed))
     for count in args.delayed_recipients:
         runs = args.runs_delayed if count <= 1000 else 1
         recipients = os.path.join(work, "rcpt%d.txt" % count)
@@ -277,7 +287,7 @@ def delayed_rows(bench, args, work, rows):
             f.writelines("user%05d@example.com\n" % i for i in range(count))
         clients = bench.clients(empty, recipients, host=DELAYED, rymail_options=args.recipient_options)
         cases.append(("{:,} rcpt, ".format(count) + label, {n: clients[n] for n in clients if n != "raw client"},
-                      round_trips(count), runs))
+                      round_trips(count, pipelined=says_ehlo(args.recipient_options)), runs))
     with DelayedLink((DELAYED, 25), (LOOPBACK, 25), round_trip):
         for case, clients, trips, runs in cases:
             floor = trips * round_trip
@@ -298,8 +308,9 @@ def main():
     parser.add_argument("--runs-big", type=int, default=5)
     parser.add_argument("--runs-delayed", type=int, default=5, help="runs of each delayed row")
     parser.add_argument("--round-trip-ms", type=float, default=50)
-    parser.add_argument("--recipient-options", type=shlex.split, default=[],
-                        help="more RyMail options for the recipient rows, e.g. \"--pipelining on\"")
+    parser.add_argument("--recipient-options", type=shlex.split, default=["--ehlo", "on"],
+                        help="RyMail's options for the recipient rows (default \"--ehlo on\": EHLO, so pipelined; "
+                             "\"\" for HELO, one command at a time)")
     parser.add_argument("--delayed-recipients", type=lambda text: [int(n) for n in text.split(",")], default=[100, 10000],
                         help="recipient counts of the delayed rows; over 1,000 they run once")
     parser.add_argument("--no-delayed", action="store_true", help="the loopback rows only")
