@@ -85,7 +85,7 @@ IoStatus SendToken(SocketHandle socket, SecBuffer& token, Clock::time_point dead
   if (token.pvBuffer != nullptr) {
     const char* bytes = static_cast<const char*>(token.pvBuffer);
     if (token.cbBuffer > 0) status = SendAll(socket, bytes, token.cbBuffer, deadline);
-    ::FreeContextBuffer(token.pvBuffer);
+    Schannel().FreeContextBuffer(token.pvBuffer);
     token.pvBuffer = nullptr;
   }
   return status;
@@ -146,7 +146,7 @@ Outcome Handshake(TlsSession* session, bool readFirst, Clock::time_point deadlin
     SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
     SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, output};
     unsigned long attributes = 0;
-    SECURITY_STATUS status = ::InitializeSecurityContextA(
+    SECURITY_STATUS status = Schannel().InitializeSecurityContextA(
         &session->credentials, &session->context, const_cast<char*>(TargetName(session)), kContextFlags, 0, 0,
         &inputDescription, 0, &session->context, &outputDescription, &attributes, nullptr);
     // On a failure the token, when there is one, is the alert for the relay.
@@ -207,13 +207,13 @@ std::string CipherName(ALG_ID cipher, DWORD strength) {
 std::string Negotiated(TlsSession* session) {
   SecPkgContext_ConnectionInfo connection;
   std::memset(&connection, 0, sizeof connection);
-  if (::QueryContextAttributesA(&session->context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK) {
+  if (Schannel().QueryContextAttributesA(&session->context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK) {
     return "TLS";
   }
   std::string text = ProtocolName(connection.dwProtocol) + " ";
   SecPkgContext_CipherInfo suite;
   std::memset(&suite, 0, sizeof suite);
-  if (::QueryContextAttributesA(&session->context, SECPKG_ATTR_CIPHER_INFO, &suite) == SEC_E_OK) {
+  if (Schannel().QueryContextAttributesA(&session->context, SECPKG_ATTR_CIPHER_INFO, &suite) == SEC_E_OK) {
     // Only a whole IANA name: wine leaves parts it cannot name as "<unknown>".
     std::string name;
     for (std::size_t i = 0; i < SZ_ALG_MAX_SIZE && suite.szCipherSuite[i] != L'\0'; ++i) {
@@ -231,7 +231,7 @@ std::string Negotiated(TlsSession* session) {
 Outcome CheckProtocol(TlsSession* session) {
   SecPkgContext_ConnectionInfo connection;
   std::memset(&connection, 0, sizeof connection);
-  if (::QueryContextAttributesA(&session->context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK) {
+  if (Schannel().QueryContextAttributesA(&session->context, SECPKG_ATTR_CONNECTION_INFO, &connection) != SEC_E_OK) {
     return Failure(TlsFailure::kHandshake, "Schannel does not say which protocol it negotiated");
   }
   if (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) return {};
@@ -254,16 +254,16 @@ SECURITY_STATUS AcquireCredentials(CredHandle& credentials) {
   current.cTlsParameters = 1;
   current.pTlsParameters = &parameters;
   SECURITY_STATUS status =
-      ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &current,
-                                  nullptr, nullptr, &credentials, &expiry);
+      Schannel().AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                           &current, nullptr, nullptr, &credentials, &expiry);
   if (status == SEC_E_OK) return status;
   SCHANNEL_CRED older;
   std::memset(&older, 0, sizeof older);
   older.dwVersion = SCHANNEL_CRED_VERSION;
   older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
   older.dwFlags = kFlags;
-  return ::AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr, &older,
-                                     nullptr, nullptr, &credentials, &expiry);
+  return Schannel().AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                              &older, nullptr, nullptr, &credentials, &expiry);
 }
 
 void Free(TlsSession* session) {
@@ -272,13 +272,13 @@ void Free(TlsSession* session) {
     ::SecureZeroMemory(session->outgoing.get(),
                        session->sizes.cbHeader + session->sizes.cbMaximumMessage + session->sizes.cbTrailer);
   }
-  if (session->haveContext) ::DeleteSecurityContext(&session->context);
-  if (session->haveCredentials) ::FreeCredentialsHandle(&session->credentials);
+  if (session->haveContext) Schannel().DeleteSecurityContext(&session->context);
+  if (session->haveCredentials) Schannel().FreeCredentialsHandle(&session->credentials);
   delete session;
 }
 
 TlsStart Failed(TlsSession* session, HCERTSTORE anchors, Outcome outcome) {
-  if (anchors != nullptr) ::CertCloseStore(anchors, 0);
+  if (anchors != nullptr) Schannel().CertCloseStore(anchors, 0);
   Free(session);
   TlsStart start;
   start.failure = outcome.failure;
@@ -300,10 +300,45 @@ IoStatus Renegotiate(TlsSession* session, Clock::time_point deadline) {
 
 }  // namespace
 
+const SchannelLibrary& Schannel() {
+  static const SchannelLibrary library = [] {
+    SchannelLibrary table;
+    const char* name = "secur32.dll";
+    HMODULE module = ::LoadLibraryA(name);
+    bool found = module != nullptr;
+#define RYMAIL_LOOK_UP(function)                                                                     \
+  if (found) {                                                                                       \
+    table.function = reinterpret_cast<decltype(table.function)>(                                     \
+        reinterpret_cast<void*>(::GetProcAddress(module, #function)));                               \
+    found = table.function != nullptr;                                                               \
+  }
+    RYMAIL_SECUR32_FUNCTIONS(RYMAIL_LOOK_UP)
+    if (found) {
+      name = "crypt32.dll";
+      module = ::LoadLibraryA(name);
+      found = module != nullptr;
+    }
+    RYMAIL_CRYPT32_FUNCTIONS(RYMAIL_LOOK_UP)
+#undef RYMAIL_LOOK_UP
+    if (!found) {
+      table.failure = std::string("TLS is not available: ") + name + " cannot be loaded (error " +
+                      std::to_string(::GetLastError()) + ")";
+    }
+    return table;
+  }();
+  return library;
+}
+
 bool TlsBuiltIn() { return true; }
 
 TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs) {
   Clock::time_point deadline = DeadlineAfter(timeoutMs);
+  if (const std::string& failure = Schannel().failure; !failure.empty()) {
+    TlsStart start;
+    start.failure = TlsFailure::kUnavailable;
+    start.detail = failure;
+    return start;
+  }
   auto* session = new TlsSession;
   session->socket = socket;
   if (!IsAddress(options.serverName)) session->target = options.serverName;
@@ -324,11 +359,11 @@ TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs)
   SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
   SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, output};
   unsigned long attributes = 0;
-  status = ::InitializeSecurityContextA(&session->credentials, nullptr, const_cast<char*>(TargetName(session)),
-                                        kContextFlags, 0, 0, nullptr, 0, &session->context, &outputDescription,
-                                        &attributes, nullptr);
+  status = Schannel().InitializeSecurityContextA(&session->credentials, nullptr, const_cast<char*>(TargetName(session)),
+                                                 kContextFlags, 0, 0, nullptr, 0, &session->context, &outputDescription,
+                                                 &attributes, nullptr);
   if (status != SEC_I_CONTINUE_NEEDED) {
-    if (output[0].pvBuffer != nullptr) ::FreeContextBuffer(output[0].pvBuffer);
+    if (output[0].pvBuffer != nullptr) Schannel().FreeContextBuffer(output[0].pvBuffer);
     return Failed(session, anchors, Failure(TlsFailure::kHandshake, SchannelReason(status)));
   }
   session->haveContext = true;
@@ -340,10 +375,10 @@ TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs)
     outcome = CheckCertificate(&session->context, anchors, options.serverName);
   }
   if (outcome.failure != TlsFailure::kNone) return Failed(session, anchors, std::move(outcome));
-  if (anchors != nullptr) ::CertCloseStore(anchors, 0);
+  if (anchors != nullptr) Schannel().CertCloseStore(anchors, 0);
 
   const SecPkgContext_StreamSizes& sizes = session->sizes;
-  if (::QueryContextAttributesA(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) != SEC_E_OK ||
+  if (Schannel().QueryContextAttributesA(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) != SEC_E_OK ||
       sizes.cbMaximumMessage == 0 || sizes.cbHeader + sizes.cbTrailer > kMaxRecord - kMaxPlainRecord) {
     return Failed(session, nullptr, Failure(TlsFailure::kHandshake, "no usable record sizes from Schannel"));
   }
@@ -390,7 +425,7 @@ IoResult TlsReceive(TlsSession* session, char* buffer, std::size_t capacity, int
                            {0, SECBUFFER_EMPTY, nullptr}};
     if (session->incomingUsed > 0) {
       SecBufferDesc description{SECBUFFER_VERSION, 4, pieces};
-      status = ::DecryptMessage(&session->context, &description, 0, nullptr);
+      status = Schannel().DecryptMessage(&session->context, &description, 0, nullptr);
     }
     if (status == SEC_E_OK || status == SEC_I_RENEGOTIATE || status == SEC_I_CONTEXT_EXPIRED) {
       std::size_t extra = 0;
@@ -445,7 +480,7 @@ IoResult TlsSend(TlsSession* session, const char* data, std::size_t length, int 
                         {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, record + sizes.cbHeader + piece},
                         {0, SECBUFFER_EMPTY, nullptr}};
   SecBufferDesc description{SECBUFFER_VERSION, 4, parts};
-  if (::EncryptMessage(&session->context, 0, &description, 0) != SEC_E_OK) {
+  if (Schannel().EncryptMessage(&session->context, 0, &description, 0) != SEC_E_OK) {
     session->broken = true;
     return {IoStatus::kFailed, 0};
   }
@@ -466,17 +501,17 @@ void EndTls(TlsSession* session, int timeoutMs) {
     DWORD shutdown = SCHANNEL_SHUTDOWN;
     SecBuffer control[1] = {{sizeof shutdown, SECBUFFER_TOKEN, &shutdown}};
     SecBufferDesc controlDescription{SECBUFFER_VERSION, 1, control};
-    if (::ApplyControlToken(&session->context, &controlDescription) == SEC_E_OK) {
+    if (Schannel().ApplyControlToken(&session->context, &controlDescription) == SEC_E_OK) {
       SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
       SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, output};
       unsigned long attributes = 0;
-      SECURITY_STATUS status = ::InitializeSecurityContextA(
+      SECURITY_STATUS status = Schannel().InitializeSecurityContextA(
           &session->credentials, &session->context, const_cast<char*>(TargetName(session)), kContextFlags, 0, 0,
           nullptr, 0, &session->context, &outputDescription, &attributes, nullptr);
       if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
         SendToken(session->socket, output[0], deadline);
       } else if (output[0].pvBuffer != nullptr) {
-        ::FreeContextBuffer(output[0].pvBuffer);
+        Schannel().FreeContextBuffer(output[0].pvBuffer);
       }
     }
   }

@@ -42,12 +42,13 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const char* name) {
   unsigned char address[16];
   std::size_t length = ParseAddress(name, address);
   const CERT_INFO* info = certificate->pCertInfo;
-  PCERT_EXTENSION extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  PCERT_EXTENSION extension =
+      Schannel().CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
   CERT_ALT_NAME_INFO* names = nullptr;
   DWORD size = 0;
   if (length == 0 || extension == nullptr ||
-      !::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
+      !Schannel().CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                                      extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
     return false;
   }
   bool found = false;
@@ -99,7 +100,7 @@ HCERTSTORE LoadAnchors(const char* path, std::string& reason) {
     reason = std::string("cannot read ") + path;
     return nullptr;
   }
-  HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+  HCERTSTORE store = Schannel().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
   if (store == nullptr) {
     reason = "cannot make a certificate store: error " + std::to_string(::GetLastError());
     return nullptr;
@@ -115,19 +116,21 @@ HCERTSTORE LoadAnchors(const char* path, std::string& reason) {
     rest.remove_prefix(end + kEnd.size());
     DWORD size = 0;
     DWORD length = static_cast<DWORD>(block.size());
-    if (!::CryptStringToBinaryA(block.data(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr) ||
+    if (!Schannel().CryptStringToBinaryA(block.data(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                                         nullptr) ||
         size == 0) {
       continue;
     }
     std::unique_ptr<BYTE[]> der(new BYTE[size]);
-    if (::CryptStringToBinaryA(block.data(), length, CRYPT_STRING_BASE64HEADER, der.get(), &size, nullptr, nullptr) &&
-        ::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.get(), size,
-                                           CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+    if (Schannel().CryptStringToBinaryA(block.data(), length, CRYPT_STRING_BASE64HEADER, der.get(), &size, nullptr,
+                                        nullptr) &&
+        Schannel().CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.get(), size,
+                                                    CERT_STORE_ADD_USE_EXISTING, nullptr)) {
       ++added;
     }
   }
   if (added == 0) {
-    ::CertCloseStore(store, 0);
+    Schannel().CertCloseStore(store, 0);
     reason = std::string("no certificate in ") + path;
     return nullptr;
   }
@@ -169,7 +172,7 @@ std::string ChainReason(PCCERT_CHAIN_CONTEXT chain) {
       for (DWORD j = 0; j < simple->cElement; ++j) {
         const CERT_CHAIN_ELEMENT* element = simple->rgpElement[j];
         if ((element->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) &&
-            ::CertVerifyTimeValidity(nullptr, element->pCertContext->pCertInfo) < 0) {
+            Schannel().CertVerifyTimeValidity(nullptr, element->pCertContext->pCertInfo) < 0) {
           return "certificate is not yet valid";
         }
       }
@@ -201,7 +204,7 @@ Outcome JudgeChain(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, const
   CERT_CHAIN_POLICY_STATUS status;
   std::memset(&status, 0, sizeof status);
   status.cbSize = sizeof status;
-  if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+  if (!Schannel().CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
     return Failure(TlsFailure::kUntrusted, "cannot check the certificate: error " + Hex(::GetLastError()));
   }
   if (status.dwError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
@@ -215,7 +218,7 @@ Outcome JudgeChain(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, const
 
 Outcome CheckCertificate(CtxtHandle* context, HCERTSTORE anchors, const char* serverName) {
   PCCERT_CONTEXT certificate = nullptr;
-  if (::QueryContextAttributesA(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+  if (Schannel().QueryContextAttributesA(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
       certificate == nullptr) {
     return Failure(TlsFailure::kUntrusted, "the relay sent no certificate");
   }
@@ -226,8 +229,8 @@ Outcome CheckCertificate(CtxtHandle* context, HCERTSTORE anchors, const char* se
     // Windows 7's size: wine refuses the longer one with E_INVALIDARG.
     config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, dwExclusiveFlags);
     config.hExclusiveRoot = anchors;
-    if (!::CertCreateCertificateChainEngine(&config, &engine)) {
-      ::CertFreeCertificateContext(certificate);
+    if (!Schannel().CertCreateCertificateChainEngine(&config, &engine)) {
+      Schannel().CertFreeCertificateContext(certificate);
       return Failure(TlsFailure::kUntrusted, "cannot use the trust anchors: error " + Hex(::GetLastError()));
     }
   }
@@ -241,16 +244,16 @@ Outcome CheckCertificate(CtxtHandle* context, HCERTSTORE anchors, const char* se
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   Outcome outcome;
   // Only what the relay sent and the local stores: no fetching of certificates, whose wait nothing would bound.
-  if (::CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &parameters,
-                                CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr,
-                                &chain)) {
+  if (Schannel().CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &parameters,
+                                         CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr,
+                                         &chain)) {
     outcome = JudgeChain(chain, certificate, serverName);
-    ::CertFreeCertificateChain(chain);
+    Schannel().CertFreeCertificateChain(chain);
   } else {
     outcome = Failure(TlsFailure::kUntrusted, "cannot build the certificate chain: error " + Hex(::GetLastError()));
   }
-  if (engine != nullptr) ::CertFreeCertificateChainEngine(engine);
-  ::CertFreeCertificateContext(certificate);
+  if (engine != nullptr) Schannel().CertFreeCertificateChainEngine(engine);
+  Schannel().CertFreeCertificateContext(certificate);
   return outcome;
 }
 

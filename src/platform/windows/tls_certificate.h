@@ -19,6 +19,33 @@
 
 namespace platform {
 
+// Everything RyMail uses of Schannel (secur32.dll) and the certificate
+// functions (crypt32.dll). The program does not import them: the first TLS
+// session loads both and looks these up, so a run without TLS never loads
+// either. Calling a function by its own name instead of through Schannel()
+// fails to link.
+#define RYMAIL_SECUR32_FUNCTIONS(F)                                                                        \
+  F(AcquireCredentialsHandleA) F(InitializeSecurityContextA) F(QueryContextAttributesA)                    \
+  F(DeleteSecurityContext) F(FreeCredentialsHandle) F(FreeContextBuffer) F(EncryptMessage) F(DecryptMessage) \
+  F(ApplyControlToken)
+#define RYMAIL_CRYPT32_FUNCTIONS(F)                                                                          \
+  F(CertOpenStore) F(CertCloseStore) F(CertAddEncodedCertificateToStore) F(CertFreeCertificateContext)      \
+  F(CertCreateCertificateChainEngine) F(CertFreeCertificateChainEngine) F(CertGetCertificateChain)          \
+  F(CertFreeCertificateChain) F(CertVerifyCertificateChainPolicy) F(CertVerifyTimeValidity)                \
+  F(CertFindExtension) F(CryptDecodeObjectEx) F(CryptStringToBinaryA)
+
+struct SchannelLibrary {
+#define RYMAIL_DECLARE(name) decltype(&::name) name = nullptr;
+  RYMAIL_SECUR32_FUNCTIONS(RYMAIL_DECLARE)
+  RYMAIL_CRYPT32_FUNCTIONS(RYMAIL_DECLARE)
+#undef RYMAIL_DECLARE
+  std::string failure;  // empty once every function was found
+};
+
+/// Loads both libraries and fills the table, once per process; later calls
+/// return the same table, or the same failure.
+const SchannelLibrary& Schannel();
+
 /// A check's result: kNone, or the failure and its reason.
 struct Outcome {
   TlsFailure failure = TlsFailure::kNone;
