@@ -78,7 +78,8 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::vect
   // definite leak shows on standard error, which the tests expect empty.
   if (const char* valgrind = std::getenv("RYMAIL_VALGRIND"); valgrind && std::string(valgrind) == "1") {
     argv.insert(argv.begin(), {"/usr/bin/valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
-                               "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"});
+                               "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite",
+                               "--suppressions=" RYMAIL_SOURCE_DIR "/tests/process/valgrind.supp"});
     timeoutSeconds *= 4;
   }
   if (options.unprivileged) {

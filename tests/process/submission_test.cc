@@ -526,7 +526,7 @@ TEST_F(Submission, TlsLibraryThatCannotBeLoadedFailsTheRunAsASystemFailure) {
     RunOptions options;
     options.replacedFiles = {{library, dir_.Write("empty.so", "")}};
     ProgramRun run = RunProgram(arguments, WithPassword(), options);
-    EXPECT_EQ(run.status, 71) << run.output;
+    EXPECT_EQ(run.status, 71) << run.output << run.errors;
     std::string failure = "-RyMail-FAIL, The TLS handshake with localhost failed: TLS is not available: "
                           "libssl.so.3 cannot be loaded (";
     EXPECT_NE(run.output.find("]\r\n" + failure), std::string::npos) << run.output;
