@@ -189,6 +189,8 @@ StepResult Deliver(Session& session) {
 // No relay: the message goes to Settings.DryRun ("-": standard output,
 // after the run's own texts), the envelope to the log.
 StepResult DryRun(Session& session) {
+  // The host name lookup needs sockets started on Windows, as a delivery starts them.
+  platform::StartSockets();
   AppendHostSuffix();
   if (StepResult failure = LogEnvelope(session); !failure.Ok()) return failure;
   std::string path(Settings.DryRun.view());
