@@ -15,6 +15,7 @@
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/tls.h"
 #include "smtp/send_mail.h"
 
 namespace {
@@ -90,6 +91,14 @@ int RunRyMail(int argc, const char* const* argv) {
     ShowHelp();
     return kExitSuccess;
   }
+  if (std::strcmp(argv[1], "--help") == 0) {
+    ShowLongHelp();
+    return kExitSuccess;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    ConsolePrint("RyMail " RYMAIL_VERSION " (TLS: " + platform::TlsLibraryVersion() + ")\n");
+    return kExitSuccess;
+  }
   const platform::Environment& environment = platform::ProcessEnvironment();
   BuildMessageIdBase();
   ReadOriginator(environment);
@@ -101,6 +110,9 @@ int RunRyMail(int argc, const char* const* argv) {
 
   Refusal refused = ParseOptions(argc, argv);
   if (refused.empty()) refused = CompleteSettings(environment);
+  // The password has been read where it was going to be: nothing else may read it now.
+  if (Settings.Password.IsSet()) platform::KeepMemoryPrivate();
+  platform::ForgetEnvironmentValue("ryPassword");
   if (!refused.empty()) return Refuse(refused);
 
   return FinishRun(SendMail());

@@ -53,6 +53,43 @@ constexpr char kHelpText[] =
     "DO use this to send SPAM mail, may the Karma Gods frown upon your EVIL SOUL!\n"
     "For help, Use (RyMail -H | more)\n\n";
 
+// What --help adds after the help screen: the settings that came after it.
+constexpr char kMoreHelp[] =
+    "More settings, each an option with one value or the variable in brackets:\n\n"
+    "    --port PORT [ryPort]\n"
+    "       The relay's port, a number or a service name.  Default: smtp (25).\n"
+    "    --tls none|starttls|implicit [ryTls]\n"
+    "       STARTTLS after EHLO, or TLS from the first byte (port 465).\n"
+    "    --ca-file FILE [ryCaFile]   --tls-verify on|off [ryTlsVerify]\n"
+    "       Trust anchors instead of the system's; skip the certificate checks.\n"
+    "    --user USER [ryUser]   --auth plain|login|xoauth2|oauthbearer [ryAuth]\n"
+    "       Log in with AUTH (needs TLS).  The password or token comes from\n"
+    "       --password-file FILE [ryPasswordFile], --password-command COMMAND\n"
+    "       [ryPasswordCommand], or the variable ryPassword.\n"
+    "    --ip 4|6|any [ryIp]   --connect-timeout SECONDS [ryConnectTimeout]\n"
+    "       Which addresses of the relay to try, and how long each may take.\n"
+    "    --cc LIST [ryCc]   --bcc LIST [ryBcc]\n"
+    "       More recipients, comma-separated; Cc also as a header.\n"
+    "    --ehlo on|off [ryEhlo]\n"
+    "       EHLO on a plain connection too, so that the relay can pipeline.\n"
+    "    --on-refused stop|continue [ryOnRefused]\n"
+    "       Whether a refused recipient ends the run (status 2 when some were).\n"
+    "    --charset NAME [ryCharset]\n"
+    "       Declare the character set of the texts, e.g. utf-8.\n"
+    "    -i -   -l -\n"
+    "       Read the body, or the recipients, from standard input.\n"
+    "    --dry-run FILE [ryDryRun]\n"
+    "       Write the message to FILE (- for the screen) instead of sending it.\n"
+    "    --exit-codes simple|sysexits [ryExitCodes]   --result-file FILE [ryResultFile]\n"
+    "       A status for each kind of failure; one line of JSON on how it ended.\n"
+    "    --help   --version\n"
+    "       This text; the version and the TLS library.\n\n";
+
 }  // namespace
 
 void ShowHelp() { ConsolePrint(kHelpText); }
+
+void ShowLongHelp() {
+  ConsolePrint(kHelpText);
+  ConsolePrint(kMoreHelp);
+}

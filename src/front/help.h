@@ -3,3 +3,6 @@
 
 /// Prints the usage text on standard output.
 void ShowHelp();
+
+/// Prints the usage text, then every setting that came after it (--help).
+void ShowLongHelp();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "platform/clock.h"
@@ -77,6 +78,7 @@ struct MailSettings {
   Field Port;                                 // a port number or service name
   Field Tls;                                  // "none", "starttls" or "implicit"
   Field CaFile;                               // trust anchors instead of the system's store
+  std::string CaFileContents;                 // its bytes, read before any network activity
   Field TlsVerify;                            // "on" or "off"
   Field User;                                 // the AUTH login name; set, it asks for AUTH
   Field Auth;                                 // "plain", "login", "xoauth2" or "oauthbearer"

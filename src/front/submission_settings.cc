@@ -139,6 +139,8 @@ Refusal ReadPasswordCommand(std::chrono::milliseconds bound) {
   return StorePassword(*line);
 }
 
+constexpr std::size_t kMaxCaFileBytes = 4 << 20;
+
 Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
   MailSettings& s = Settings;
   for (const Setting& setting : kSettings) {
@@ -185,8 +187,20 @@ Refusal CompleteSubmissionSettings(const platform::Environment& environment) {
       return FramedFailure("The User value needs a password: ryPassword or --password-file.");
     }
   }
-  if (SubmissionAsked() && s.CaFile.IsSet() && !platform::CanOpenForReading(s.CaFile.c_str())) {
-    return {FramedFailure("Failed to open the CaFile"), Outcome::kInput};
+  // Read here, opened without waiting: the TLS library gets the bytes and never opens the file itself.
+  if (SubmissionAsked() && s.CaFile.IsSet()) {
+    switch (platform::ReadSmallFile(s.CaFile.c_str(), kMaxCaFileBytes, s.CaFileContents)) {
+      case platform::SmallFile::kRead:
+        break;
+      case platform::SmallFile::kMissing:
+        return {FramedFailure("The CaFile does not exist."), Outcome::kInput};
+      case platform::SmallFile::kUnreadable:
+        return {FramedFailure("The CaFile cannot be read."), Outcome::kInput};
+      case platform::SmallFile::kNotRegular:
+        return {FramedFailure("The CaFile is not a regular file."), Outcome::kInput};
+      case platform::SmallFile::kTooLarge:
+        return {FramedFailure("The CaFile is larger than 4 MB."), Outcome::kInput};
+    }
   }
   // Last: a run refused for anything else never starts the command.
   if (s.User.IsSet() && s.PasswordCommand.IsSet()) return ReadPasswordCommand(kPasswordCommandBound);

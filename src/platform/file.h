@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -13,6 +14,12 @@ constexpr FileHandle kNoFile = -1;
 /// Opens an existing file for reading; kNoFile when it cannot be opened or is
 /// a directory. Opening never waits (a FIFO without a writer reads as empty).
 FileHandle OpenForReading(const char* path);
+enum class SmallFile { kRead, kMissing, kUnreadable, kNotRegular, kTooLarge };
+
+/// Reads a regular file of at most maxBytes whole into contents. The open
+/// never waits (a FIFO is not a regular file), and says why it failed.
+SmallFile ReadSmallFile(const char* path, std::size_t maxBytes, std::string& contents);
+
 /// Standard input as a file of its own to read and close (in binary: the
 /// text-mode translation is the program's own); kNoFile when there is none.
 FileHandle OpenStandardInput();

@@ -8,6 +8,8 @@ struct TlsSession {};
 
 bool TlsBuiltIn() { return false; }
 
+std::string TlsLibraryVersion() { return "none"; }
+
 TlsStart StartTls(SocketHandle, const TlsOptions&, int) {
   TlsStart start;
   start.failure = TlsFailure::kHandshake;

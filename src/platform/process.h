@@ -10,6 +10,16 @@ namespace platform {
 /// step that does not work is left undone.
 void PrepareProcess();
 
+/// While the process holds a secret: no core file, and no other process of
+/// the same user may read its memory. Nothing where the system has no such
+/// setting. Cannot fail.
+void KeepMemoryPrivate();
+
+/// Overwrites the value of the environment variable (name without regard
+/// to case) in the process's own environment, so that it can no longer be
+/// read there (as in /proc/PID/environ). Cannot fail.
+void ForgetEnvironmentValue(const char* name);
+
 /// The process id; cannot fail.
 unsigned long CurrentProcessId();
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/socket.h"
 
@@ -16,7 +17,7 @@ struct TlsSession;
 struct TlsOptions {
   const char* serverName = "";  // the relay's name or address: sent as SNI and checked
   bool verify = true;           // check the chain and the name
-  const char* caFile = "";      // PEM trust anchors; empty for the system's trust store
+  std::string_view caPem;       // PEM trust anchors (the CaFile's bytes); empty for the system's trust store
 };
 
 enum class TlsFailure {
@@ -36,6 +37,10 @@ struct TlsStart {
 
 /// Whether this build can make TLS sessions at all.
 bool TlsBuiltIn();
+
+/// The TLS library as it names itself ("OpenSSL 3.0.19 ..."), "Schannel",
+/// or "none" in a build without TLS. May load the library.
+std::string TlsLibraryVersion();
 
 /// Makes a client session over the connected socket: the handshake, then
 /// (when options.verify) the certificate checks. The system's TLS library is

@@ -85,7 +85,7 @@ bool Connection::SendWhileReceiving(std::string_view data, Milliseconds bound, s
   return complete;
 }
 
-Reply Connection::ReadReply(Milliseconds bound) {
+Reply Connection::ReadReply(Milliseconds bound, bool tlsRecords) {
   if (delivered_ > 0) {
     std::memmove(replyBuffer_.get(), replyBuffer_.get() + delivered_, used_ - delivered_);
     used_ -= delivered_;
@@ -100,6 +100,9 @@ Reply Connection::ReadReply(Milliseconds bound) {
       return {ReplyStatus::kComplete, std::string_view(replyBuffer_.get(), length)};
     }
     std::string_view partial(replyBuffer_.get(), used_);
+    if (tlsRecords && used_ >= 2 && (partial[0] == 0x15 || partial[0] == 0x16) && partial[1] == 0x03) {
+      return {ReplyStatus::kTlsRecord, partial};
+    }
     if (used_ == kReplyBufferCapacity) return {ReplyStatus::kTooLong, partial};
     if (!open_) return {ReplyStatus::kClosed, partial};
     int remaining = RemainingMs(deadline);

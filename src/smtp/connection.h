@@ -16,6 +16,7 @@ using Milliseconds = std::chrono::milliseconds;
 /// How long the program waits for each reply and each send.
 struct ReplyBounds {
   Milliseconds greeting{std::chrono::minutes(5)};
+  Milliseconds tlsGreeting{std::chrono::seconds(15)};  // on port 465 without --tls implicit
   Milliseconds command{std::chrono::minutes(5)};    // HELO, MAIL FROM, RCPT TO replies
   Milliseconds dataStart{std::chrono::minutes(2)};  // the reply to DATA
   Milliseconds send{std::chrono::minutes(3)};       // each send of commands or data
@@ -33,7 +34,14 @@ struct ConnectionOps {
 /// Connection operations over a connected socket.
 ConnectionOps SocketOps(platform::SocketHandle socket);
 
-enum class ReplyStatus { kComplete, kClosed, kTimedOut, kFailed, kTooLong };
+enum class ReplyStatus {
+  kComplete,
+  kClosed,
+  kTimedOut,
+  kFailed,
+  kTooLong,
+  kTlsRecord,  // the bytes begin a TLS record, not a reply (asked for with tlsRecords)
+};
 
 struct Reply {
   ReplyStatus status;
@@ -61,8 +69,10 @@ class Connection {
   bool SendWhileReceiving(std::string_view data, Milliseconds bound, std::size_t* sent = nullptr);
 
   /// Reads one complete reply within the bound. The text stays valid until
-  /// the next call; bytes after the reply wait for it.
-  Reply ReadReply(Milliseconds bound);
+  /// the next call; bytes after the reply wait for it. With tlsRecords,
+  /// bytes that begin a TLS record (0x15 or 0x16, then 0x03) end the read at
+  /// once as kTlsRecord.
+  Reply ReadReply(Milliseconds bound, bool tlsRecords = false);
 
   /// Shuts the connection down and closes it; later calls do nothing.
   void Close();

@@ -14,6 +14,8 @@ Outcome ClassOf(const Session& session, const Reply& reply, Step step) {
       return ClassOfReply(reply.text, step);
     case ReplyStatus::kTooLong:
       return Outcome::kProtocol;
+    case ReplyStatus::kTlsRecord:
+      return Outcome::kConfiguration;
     case ReplyStatus::kClosed:
     case ReplyStatus::kTimedOut:
     case ReplyStatus::kFailed:
@@ -42,19 +44,18 @@ std::string_view RefusedStepName(Step step) {
   }
 }
 
-// Whether the run asks for anything of a submission relay; the plain path keeps its texts.
+}  // namespace
+
 bool SubmissionPath() {
   return Settings.Port.IsSet() || Settings.Tls.IsSet() || Settings.User.IsSet() || Settings.Auth.IsSet();
 }
-
-}  // namespace
 
 bool SendCommand(Session& session, std::string_view text) {
   return session.connection().Send(text, session.Bounds().send);
 }
 
-Reply TakeReply(Session& session, Milliseconds bound) {
-  Reply reply = session.connection().ReadReply(bound);
+Reply TakeReply(Session& session, Milliseconds bound, bool tlsRecords) {
+  Reply reply = session.connection().ReadReply(bound, tlsRecords);
   std::string logged = "Received ";
   logged.append(session.Clean(reply.text));
   LogMessage(logged, false);

@@ -21,7 +21,12 @@ bool SendCommand(Session& session, std::string_view text);
 
 /// Reads one whole reply and logs it as "Received %s" (what arrived, for a
 /// reply that did not come whole), cleaned of the secret, and returns it.
-Reply TakeReply(Session& session, Milliseconds bound);
+/// With tlsRecords, bytes that begin a TLS record end the read at once.
+Reply TakeReply(Session& session, Milliseconds bound, bool tlsRecords = false);
+
+/// Whether the run asks for anything of a submission relay (--port, --tls,
+/// --user, --auth or their variables); the plain path keeps its texts.
+bool SubmissionPath();
 
 /// Reads one whole reply and logs it as "Received %s". Done when its code is
 /// the expected one; anything else (another code, a closed or silent

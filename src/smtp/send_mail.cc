@@ -75,7 +75,7 @@ StepResult StartTlsOn(platform::SocketHandle socket, Session& session, Step step
   platform::TlsOptions options;
   options.serverName = s.Gateway.c_str();
   options.verify = s.TlsVerify.view() != "off";
-  options.caFile = s.CaFile.c_str();
+  options.caPem = s.CaFileContents;
   auto bound = std::chrono::duration_cast<Milliseconds>(session.Bounds().command).count();
   platform::TlsStart start = platform::StartTls(socket, options, static_cast<int>(bound));
   std::string gateway(s.Gateway.view());
@@ -156,6 +156,9 @@ StepResult Deliver(Session& session) {
     return result;
   }
   session.report.port = platform::PortInHostOrder(port);
+  if (Settings.Port.IsSet() && session.report.port == kImplicitTlsPort && Settings.Tls.view() != "implicit") {
+    ConsolePrint("-RyMail-Info, Port 465 expects TLS from the first byte: add --tls implicit.\n");
+  }
 
   std::string address = platform::AddressText(relay);
   if (!platform::ConnectSocket(socket, relay, port, why)) {

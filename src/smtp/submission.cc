@@ -124,6 +124,29 @@ RelayOffer ParseEhloReply(std::string_view reply) {
 
 StepResult SayEhloOrHelo(Session& session) { return SayEhlo(session, true); }
 
+StepResult AwaitGreeting(Session& session) {
+  if (!SubmissionPath()) return ExpectReply(session, "220", session.Bounds().greeting, Step::kGreeting);
+  // A relay that speaks TLS from the first byte waits for our hello, or sends an alert.
+  bool expectsTls = Settings.Port.IsSet() && session.report.port == kImplicitTlsPort && Settings.Tls.view() != "implicit";
+  Milliseconds bound = session.Bounds().greeting;
+  if (expectsTls && session.Bounds().tlsGreeting < bound) bound = session.Bounds().tlsGreeting;
+  Reply reply = TakeReply(session, bound, true);
+  if (IsCode(reply, "220")) return StepDone();
+  std::string port = std::to_string(session.report.port);
+  bool tlsBytes = reply.text.size() >= 2 && (reply.text[0] == 0x15 || reply.text[0] == 0x16) && reply.text[1] == 0x03;
+  if (reply.status == ReplyStatus::kTlsRecord || tlsBytes) {
+    return AbortDelivery(session, Outcome::kConfiguration, Step::kGreeting,
+                         "The relay at " + port + " speaks TLS from the first byte: use --tls implicit.");
+  }
+  if (expectsTls && reply.status == ReplyStatus::kTimedOut && reply.text.empty()) {
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(bound).count();
+    return AbortDelivery(session, Outcome::kConfiguration, Step::kGreeting,
+                         "No greeting from " + std::string(Settings.Gateway.view()) + " port " + port + " within " +
+                             std::to_string(seconds) + " s: it expects TLS from the first byte, use --tls implicit.");
+  }
+  return Unexpected(session, reply, Step::kGreeting);
+}
+
 bool SubmissionAsked() {
   std::string_view tls = Settings.Tls.view();
   return tls == "starttls" || tls == "implicit" || Settings.User.IsSet();

@@ -21,6 +21,14 @@ RelayOffer ParseEhloReply(std::string_view reply);
 /// the reason; the connection is then closed.
 using TlsStarter = std::function<StepResult(Session& session, Step step)>;
 
+/// The port on which relays speak TLS from the first byte (submissions).
+constexpr unsigned kImplicitTlsPort = 465;
+
+/// The relay's 220 greeting. On the submission path bytes that begin a TLS
+/// record end the run at once (configuration), and with --port 465 but
+/// without --tls implicit the wait is the short tlsGreeting bound.
+StepResult AwaitGreeting(Session& session);
+
 /// EHLO on a plain connection, for what the relay offers; a 5xx reply falls
 /// back to HELO (and so to lock-step).
 StepResult SayEhloOrHelo(Session& session);

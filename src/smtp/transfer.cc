@@ -160,7 +160,7 @@ StepResult SendContent(Session& session) {
 }
 
 StepResult DeliverMessage(Session& session, const TlsStarter& startTls) {
-  StepResult result = ExpectReply(session, "220", session.Bounds().greeting, Step::kGreeting);
+  StepResult result = AwaitGreeting(session);
   if (!result.Ok()) return result;
   if (SubmissionAsked()) {
     result = Introduce(session, startTls);

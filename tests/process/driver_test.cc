@@ -19,6 +19,23 @@ TEST_F(Front, HelpForNoArgumentsOrLeadingH) {
   }
 }
 
+// --help is the help screen, unchanged, then the later settings; --version says which TLS library.
+TEST_F(Front, LongHelpAndVersion) {
+  ProgramRun screen = RunProgram({"-H"}, Environment());
+  ProgramRun help = RunProgram({"--help", "-x"}, Environment());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.output.rfind(screen.output, 0), 0u);
+  for (const char* setting : {"--port PORT [ryPort]", "--exit-codes", "--on-refused", "--charset", "--dry-run", "--ip",
+                              "--password-command"}) {
+    EXPECT_NE(help.output.find(setting, screen.output.size()), std::string::npos) << setting;
+  }
+  ProgramRun version = RunProgram({"--version"}, Environment());
+  EXPECT_EQ(version.status, 0);
+  std::string library = RunsUnderWine() ? "Schannel" : "OpenSSL 3.";
+  EXPECT_EQ(version.output.rfind("RyMail 1.0 (TLS: " + library, 0), 0u) << version.output;
+  EXPECT_EQ(version.output.substr(version.output.size() - 3), ")\r\n");
+}
+
 TEST_F(Front, OptionFailuresAreFramedAndEndWithStatusOne) {
   std::string longValue(128, 'a');
   struct Case {

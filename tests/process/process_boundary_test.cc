@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -127,6 +128,36 @@ struct MappingMoment {
   const char* name;
   std::size_t step;
 };
+
+// While it holds a password, no process of the same user without privileges
+// can read RyMail's memory or environment, and its own environment has lost
+// the ryPassword value (root can still look, and finds it gone).
+TEST_F(ProcessBoundary, PasswordIsKeptFromOtherReaders) {
+  if (RunsUnderWine()) GTEST_SKIP() << "a Linux process's memory";
+  const std::string password = "env-pass-Wd93";
+  std::promise<int> started;
+  std::shared_future<int> processId = started.get_future().share();
+  std::string environment;
+  int unprivilegedRead = 0;
+  std::vector<RelayStep> script = AcceptingScript();
+  script[0].beforeAnswer = [&] {
+    if (processId.wait_for(std::chrono::seconds(60)) != std::future_status::ready) return;
+    std::string proc = "/proc/" + std::to_string(processId.get()) + "/environ";
+    environment = ReadWholeFile(proc);
+    unprivilegedRead = std::system(("/usr/bin/setpriv --securebits +noroot --inh-caps -all --bounding-set -all -- "
+                                    "/bin/cat " + proc + " >/dev/null 2>&1").c_str());
+  };
+  ScriptedRelay relay(script);
+  RunOptions options;
+  options.started = [&](int id) { started.set_value(id); };
+  std::vector<std::string> arguments = MailArguments();
+  arguments.insert(arguments.end(), {"--tls", "starttls", "--user", "alice"});
+  ProgramRun run = RunProgram(arguments, Environment({"ryPassword=" + password}), options);
+  relay.Received();
+  EXPECT_NE(environment.find("ryPassword="), std::string::npos) << "not RyMail's environment";
+  EXPECT_EQ(environment.find(password), std::string::npos);
+  EXPECT_NE(unprivilegedRead, 0) << "a process without privileges read RyMail's environment";
+}
 
 class TlsLibraryMapping : public ProcessTest, public ::testing::WithParamInterface<MappingMoment> {};
 

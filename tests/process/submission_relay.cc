@@ -54,7 +54,7 @@ X509* MakeCertificate(EVP_PKEY* key, const char* commonName, const char* names, 
     AddExtension(certificate, signer, NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(certificate, signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
     AddExtension(certificate, signer, NID_ext_key_usage, "serverAuth");
-    AddExtension(certificate, signer, NID_subject_alt_name, names);
+    if (*names != '\0') AddExtension(certificate, signer, NID_subject_alt_name, names);
   }
   X509_sign(certificate, issuer ? issuerKey : key, EVP_sha256());
   return certificate;
@@ -93,6 +93,7 @@ TestCertificates MakeCertificates() {
       {&made.otherName, "other-name.pem", "DNS:other.example.com", ca, caKey, -kDay, 30 * kDay},
       {&made.expired, "expired.pem", "DNS:localhost,IP:127.0.0.1", ca, caKey, -3 * kDay, -kDay},
       {&made.unknownCa, "unknown-ca.pem", "DNS:localhost,IP:127.0.0.1", otherCa, otherCaKey, -kDay, 30 * kDay},
+      {&made.commonNameOnly, "cn-only.pem", "", ca, caKey, -kDay, 30 * kDay},
   };
   for (const Server& server : servers) {
     X509* certificate = MakeCertificate(key, "localhost", server.names, server.issuer, server.issuerKey, server.from,

@@ -18,6 +18,7 @@ struct TestCertificates {
   std::string otherName;  // other.example.com only
   std::string expired;    // localhost, expired yesterday
   std::string unknownCa;  // localhost, from a CA the client is not given
+  std::string commonNameOnly;  // localhost in the subject's CN only, no subjectAltName
 };
 const TestCertificates& Certificates();
 

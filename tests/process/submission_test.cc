@@ -2,6 +2,7 @@
 // first byte, certificate checks and AUTH, with hostile relays and secrets
 // that must never show.
 #include <regex>
+#include <sys/stat.h>
 
 #include "process/process_fixture.h"
 #include "process/submission_relay.h"
@@ -248,6 +249,8 @@ TEST_F(Submission, HostileRelaysAndBadCertificatesFailBeforeTheEnvelope) {
       {"another name", {}, certificates.otherName, "The certificate does not name localhost: ", "refused"},
       {"expired", {}, certificates.expired, "The certificate of localhost is not trusted: ", "refused"},
       {"unknown CA", {}, certificates.unknownCa, "The certificate of localhost is not trusted: ", "refused"},
+      {"a name in the CN only", {}, certificates.commonNameOnly,
+       "The certificate does not name localhost: it has no subjectAltName", "refused"},
       {"AUTH not offered", {{"EHLO-TLS", "250-relay.example.com\r\n250 8BITMIME\r\n"}}, certificates.good,
        "The relay does not offer AUTH", "protocol"},
       {"535 to AUTH", {{"AUTH", "535 5.7.8 Authentication credentials invalid\r\n"}}, certificates.good,
@@ -366,6 +369,9 @@ TEST_F(Submission, PortAloneChangesOnlyThePort) {
 TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
   std::string longPassword(16384, 'p');
   std::string missing = dir_.path() + "/missing";
+  // A FIFO without a writer: reading it as the CA file would wait for good.
+  std::string fifo = dir_.path() + "/fifo";
+  ::mkfifo(fifo.c_str(), 0600);
   std::string tokenFile = dir_.Write("token", std::string(kToken) + "\n");
   std::vector<std::string> login = {"--tls", "starttls", "--user", "alice"};
   auto with = [&login](std::vector<std::string> more) {
@@ -408,7 +414,9 @@ TEST_F(Submission, SettingsAreRefusedBeforeAnyNetworkActivity) {
        "The password is longer than 16383 characters."},
       {{"--tls", "starttls", "--user", "alice", "--password-file", missing}, {}, "Failed to open the PasswordFile",
        "input"},
-      {{"--tls", "implicit", "--ca-file", missing}, {}, "Failed to open the CaFile", "input"},
+      {{"--tls", "implicit", "--ca-file", missing}, {}, "The CaFile does not exist.", "input"},
+      {{"--tls", "implicit", "--ca-file", dir_.path()}, {}, "The CaFile is not a regular file.", "input"},
+      {{"--tls", "implicit", "--ca-file", fifo}, {}, "The CaFile is not a regular file.", "input"},
   };
   std::string resultFile = dir_.path() + "/result.json";
   for (const Case& c : cases) {
@@ -538,6 +546,42 @@ TEST_F(Submission, TlsLibraryThatCannotBeLoadedFailsTheRunAsASystemFailure) {
     EXPECT_EQ((relay.Plain() + relay.Secure()).find("AUTH"), std::string::npos);
     ExpectNoSecret(run);
   }
+}
+
+}  // namespace
+
+namespace {
+
+class PortMixUp : public ProcessTest {};
+
+// Port 465 without --tls implicit: said before connecting, and answered in
+// seconds; bytes of a TLS record instead of a greeting end the run at once.
+TEST_F(PortMixUp, TlsFromTheFirstByteIsNamed) {
+  RelayStep alert = Answer(std::string("\x15\x03\x03\x00\x02\x02\x28", 7));
+  alert.then = RelayStep::Then::kClose;
+  ScriptedRelay relay({alert}, 5000);
+  std::vector<std::string> arguments = MailArguments();
+  arguments.insert(arguments.end(), {"--port", "25", "--exit-codes", "sysexits"});
+  ProgramRun run = RunProgram(arguments, Environment());
+  EXPECT_EQ(run.status, 78);
+  EXPECT_EQ(run.output, "-RyMail-FAIL, The relay at 25 speaks TLS from the first byte: use --tls implicit.\r\n" +
+                            std::string(kFailedToSend));
+
+  SubmissionRelay::Options options;
+  options.port = 465;
+  options.implicitTls = true;
+  SubmissionRelay waiting(options, 30000);
+  arguments = MailArguments();
+  arguments.insert(arguments.end(), {"--port", "submissions", "--tls", "starttls"});
+  auto begun = std::chrono::steady_clock::now();
+  run = RunProgram(arguments, Environment());
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(25)) << "a ceiling, not a timing";
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.output,
+            "-RyMail-Info, Port 465 expects TLS from the first byte: add --tls implicit.\r\n"
+            "-RyMail-FAIL, No greeting from localhost port 465 within 15 s: it expects TLS from the first byte, use "
+            "--tls implicit.\r\n" +
+                std::string(kFailedToSend));
 }
 
 }  // namespace

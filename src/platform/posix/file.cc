@@ -53,6 +53,38 @@ FileHandle OpenForReading(const char* path) {
   return file;
 }
 
+SmallFile ReadSmallFile(const char* path, std::size_t maxBytes, std::string& contents) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? SmallFile::kMissing : SmallFile::kUnreadable;
+  struct stat status;
+  SmallFile result = SmallFile::kRead;
+  if (::fstat(fd, &status) != 0) {
+    result = SmallFile::kUnreadable;
+  } else if (!S_ISREG(status.st_mode)) {
+    result = SmallFile::kNotRegular;
+  } else if (static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+    result = SmallFile::kTooLarge;
+  }
+  contents.clear();
+  char buffer[65536];
+  while (result == SmallFile::kRead) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno != EINTR) result = SmallFile::kUnreadable;
+      continue;
+    }
+    if (contents.size() + static_cast<std::size_t>(got) > maxBytes) result = SmallFile::kTooLarge;
+    contents.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (result != SmallFile::kRead) contents.clear();
+  return result;
+}
+
 FileHandle OpenStandardInput() {
   int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
   return fd < 0 ? kNoFile : fd;

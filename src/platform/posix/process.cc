@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -17,6 +18,20 @@ void PrepareProcess() {
       ::dup2(opened, fd);
       ::close(opened);
     }
+  }
+}
+
+void KeepMemoryPrivate() { ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); }
+
+void ForgetEnvironmentValue(const char* name) {
+  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    char* text = *entry;
+    std::size_t i = 0;
+    while (name[i] != '\0' && text[i] != '\0' && upper(name[i]) == upper(text[i])) ++i;
+    if (name[i] != '\0' || text[i] != '=') continue;
+    volatile char* value = text + i + 1;
+    for (std::size_t j = 0; value[j] != '\0'; ++j) value[j] = '\0';
   }
 }
 

@@ -8,7 +8,9 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
@@ -32,7 +34,9 @@ namespace {
   F(X509_VERIFY_PARAM_set1_host) F(X509_VERIFY_PARAM_set1_ip_asc)                                        \
   F(SSL_connect) F(SSL_read) F(SSL_write) F(SSL_shutdown) F(SSL_get_error) F(SSL_get_verify_result)      \
   F(X509_verify_cert_error_string) F(SSL_get_version) F(SSL_get_current_cipher) F(SSL_CIPHER_get_name)   \
-  F(ERR_get_error) F(ERR_peek_error) F(ERR_error_string_n) F(ERR_clear_error)
+  F(ERR_get_error) F(ERR_peek_error) F(ERR_error_string_n) F(ERR_clear_error)                              \
+  F(BIO_new_mem_buf) F(BIO_free) F(PEM_read_bio_X509) F(X509_STORE_add_cert) F(X509_free)                \
+  F(SSL_get1_peer_certificate) F(X509_get_ext_by_NID) F(OpenSSL_version)
 
 constexpr char kLibraryName[] = "libssl.so.3";
 
@@ -157,6 +161,30 @@ bool AddSystemAnchors(const OpenSsl& api, SSL_CTX* context) {
   return true;
 }
 
+// Every certificate of the PEM text joins the trust anchors; false when none is there.
+bool AddAnchorsFrom(const OpenSsl& api, SSL_CTX* context, std::string_view pem) {
+  BIO* bytes = api.BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  if (bytes == nullptr) return false;
+  X509_STORE* store = api.SSL_CTX_get_cert_store(context);
+  int added = 0;
+  while (X509* certificate = api.PEM_read_bio_X509(bytes, nullptr, nullptr, nullptr)) {
+    if (api.X509_STORE_add_cert(store, certificate) == 1) ++added;
+    api.X509_free(certificate);
+  }
+  api.BIO_free(bytes);
+  api.ERR_clear_error();  // the end of the text reads as an error
+  return added > 0;
+}
+
+// Whether the relay's certificate has a subjectAltName: the only place a name is looked for.
+bool HasSubjectAltName(const OpenSsl& api, SSL* ssl) {
+  X509* certificate = api.SSL_get1_peer_certificate(ssl);
+  if (certificate == nullptr) return false;
+  bool has = api.X509_get_ext_by_NID(certificate, NID_subject_alt_name, -1) >= 0;
+  api.X509_free(certificate);
+  return has;
+}
+
 void Free(TlsSession* session) {
   if (session->ssl) session->api.SSL_free(session->ssl);
   if (session->context) session->api.SSL_CTX_free(session->context);
@@ -175,6 +203,11 @@ TlsStart Failed(TlsSession* session, TlsFailure failure, std::string detail) {
 
 bool TlsBuiltIn() { return true; }
 
+std::string TlsLibraryVersion() {
+  const OpenSsl& api = Library();
+  return api.failure.empty() ? api.OpenSSL_version(OPENSSL_VERSION) : "OpenSSL 3, not loadable";
+}
+
 TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs) {
   Clock::time_point deadline = DeadlineAfter(timeoutMs);
   const OpenSsl& api = Library();
@@ -187,12 +220,12 @@ TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs)
   api.SSL_CTX_ctrl(session->context, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER,
                    nullptr);
   if (options.verify) {
-    bool loaded = options.caFile[0] != '\0'
-                      ? api.SSL_CTX_load_verify_locations(session->context, options.caFile, nullptr) == 1
-                      : AddSystemAnchors(api, session->context);
+    bool loaded = !options.caPem.empty() ? AddAnchorsFrom(api, session->context, options.caPem)
+                                         : AddSystemAnchors(api, session->context);
     if (!loaded) {
       return Failed(session, TlsFailure::kUntrusted,
-                    "cannot load the trust anchors: " + LastReason(api, SSL_ERROR_SSL));
+                    options.caPem.empty() ? "cannot load the trust anchors: " + LastReason(api, SSL_ERROR_SSL)
+                                          : std::string("no certificate in the CaFile"));
     }
     api.SSL_CTX_set_verify(session->context, SSL_VERIFY_PEER, nullptr);
   }
@@ -207,7 +240,9 @@ TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs)
   }
   if (options.verify) {
     X509_VERIFY_PARAM* parameters = api.SSL_get0_param(session->ssl);
-    api.X509_VERIFY_PARAM_set_hostflags(parameters, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // A name only in the subject's CN does not count (RFC 9525).
+    api.X509_VERIFY_PARAM_set_hostflags(parameters,
+                                        X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     bool named = address ? api.X509_VERIFY_PARAM_set1_ip_asc(parameters, options.serverName) == 1
                          : api.X509_VERIFY_PARAM_set1_host(parameters, options.serverName, 0) == 1;
     if (!named) {
@@ -234,6 +269,9 @@ TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs)
     if (options.verify && verified != X509_V_OK) {
       bool wrongName = verified == X509_V_ERR_HOSTNAME_MISMATCH || verified == X509_V_ERR_IP_ADDRESS_MISMATCH;
       api.ERR_clear_error();
+      if (wrongName && !HasSubjectAltName(api, session->ssl)) {
+        return Failed(session, TlsFailure::kWrongName, "it has no subjectAltName");
+      }
       return Failed(session, wrongName ? TlsFailure::kWrongName : TlsFailure::kUntrusted,
                     api.X509_verify_cert_error_string(verified));
     }

@@ -32,6 +32,39 @@ FileHandle OpenForReading(const char* path) {
   return FromHandle(handle);
 }
 
+SmallFile ReadSmallFile(const char* path, std::size_t maxBytes, std::string& contents) {
+  contents.clear();
+  HANDLE handle = ::CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SmallFile::kMissing
+                                                                           : SmallFile::kUnreadable;
+  }
+  SmallFile result = SmallFile::kRead;
+  LARGE_INTEGER size;
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    result = SmallFile::kNotRegular;
+  } else if (!::GetFileSizeEx(handle, &size)) {
+    result = SmallFile::kUnreadable;
+  } else if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+    result = SmallFile::kTooLarge;
+  }
+  char buffer[65536];
+  while (result == SmallFile::kRead) {
+    DWORD got = 0;
+    if (!::ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+      result = SmallFile::kUnreadable;
+      break;
+    }
+    if (got == 0) break;
+    if (contents.size() + got > maxBytes) result = SmallFile::kTooLarge;
+    contents.append(buffer, got);
+  }
+  ::CloseHandle(handle);
+  if (result != SmallFile::kRead) contents.clear();
+  return result;
+}
+
 FileHandle OpenStandardInput() {
   // Win32 reads take the bytes as they are: no C runtime text mode is in the way.
   HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);

@@ -331,6 +331,8 @@ const SchannelLibrary& Schannel() {
 
 bool TlsBuiltIn() { return true; }
 
+std::string TlsLibraryVersion() { return "Schannel"; }
+
 TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs) {
   Clock::time_point deadline = DeadlineAfter(timeoutMs);
   if (const std::string& failure = Schannel().failure; !failure.empty()) {
@@ -343,9 +345,9 @@ TlsStart StartTls(SocketHandle socket, const TlsOptions& options, int timeoutMs)
   session->socket = socket;
   if (!IsAddress(options.serverName)) session->target = options.serverName;
   HCERTSTORE anchors = nullptr;
-  if (options.verify && options.caFile[0] != '\0') {
+  if (options.verify && !options.caPem.empty()) {
     std::string reason;
-    anchors = LoadAnchors(options.caFile, reason);
+    anchors = LoadAnchors(options.caPem, reason);
     if (anchors == nullptr) {
       return Failed(session, nullptr, Failure(TlsFailure::kUntrusted, "cannot load the trust anchors: " + reason));
     }

@@ -18,7 +18,6 @@ std::string Hex(long code) {
 
 namespace {
 
-constexpr std::size_t kCaFileLimit = 8 * 1024 * 1024;  // far above any system bundle
 
 // The binary form of an IPv4 or IPv6 literal in address; 0 when name is no address.
 std::size_t ParseAddress(const char* name, unsigned char (&address)[16]) {
@@ -70,36 +69,9 @@ std::wstring Wide(const char* text) {
   return wide;
 }
 
-// Reads the whole CA file, up to kCaFileLimit; false when it cannot.
-bool ReadWhole(const char* path, std::string& contents) {
-  FileHandle file = OpenForReading(path);
-  if (file == kNoFile) return false;
-  char block[16384];
-  bool complete = true;
-  for (;;) {
-    std::ptrdiff_t got = ReadFile(file, block, sizeof block);
-    if (got <= 0) {
-      complete = got == 0;
-      break;
-    }
-    if (contents.size() + static_cast<std::size_t>(got) > kCaFileLimit) {
-      complete = false;
-      break;
-    }
-    contents.append(block, static_cast<std::size_t>(got));
-  }
-  CloseFile(file);
-  return complete;
-}
-
 }  // namespace
 
-HCERTSTORE LoadAnchors(const char* path, std::string& reason) {
-  std::string contents;
-  if (!ReadWhole(path, contents)) {
-    reason = std::string("cannot read ") + path;
-    return nullptr;
-  }
+HCERTSTORE LoadAnchors(std::string_view contents, std::string& reason) {
   HCERTSTORE store = Schannel().CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
   if (store == nullptr) {
     reason = "cannot make a certificate store: error " + std::to_string(::GetLastError());
@@ -131,7 +103,7 @@ HCERTSTORE LoadAnchors(const char* path, std::string& reason) {
   }
   if (added == 0) {
     Schannel().CertCloseStore(store, 0);
-    reason = std::string("no certificate in ") + path;
+    reason = "no certificate in the CaFile";
     return nullptr;
   }
   return store;
@@ -188,6 +160,11 @@ std::string ChainReason(PCCERT_CHAIN_CONTEXT chain) {
 // the name or address, then the rest of the SSL policy.
 Outcome JudgeChain(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, const char* serverName) {
   if (std::string reason = ChainReason(chain); !reason.empty()) return Failure(TlsFailure::kUntrusted, reason);
+  // A name only in the subject's CN does not count (RFC 9525).
+  const CERT_INFO* info = certificate->pCertInfo;
+  if (Schannel().CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension) == nullptr) {
+    return Failure(TlsFailure::kWrongName, "it has no subjectAltName");
+  }
   bool address = IsAddress(serverName);
   if (address && !NamesAddress(certificate, serverName)) return Failure(TlsFailure::kWrongName, "IP address mismatch");
   // With an address (matched above) the policy checks no name.

@@ -14,6 +14,7 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/tls.h"
 
@@ -60,9 +61,9 @@ std::string Hex(long code);
 /// Whether the name is an IPv4 or IPv6 literal.
 bool IsAddress(const char* name);
 
-/// A memory store with every certificate of the PEM file; nullptr with the
-/// reason when the file cannot be read or holds none.
-HCERTSTORE LoadAnchors(const char* path, std::string& reason);
+/// A memory store with every certificate of the PEM text; nullptr with the
+/// reason when it holds none.
+HCERTSTORE LoadAnchors(std::string_view pem, std::string& reason);
 
 /// Checks the certificate of the session's relay against the anchors (the
 /// CA file's, or the system's when anchors is nullptr): the chain first,
