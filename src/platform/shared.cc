@@ -4,17 +4,21 @@
 
 namespace platform {
 
+void CopyHostName(const char* name, char (&field)[kHostNameCapacity]) {
+  const char* text = name ? name : "";
+  std::size_t length = 0;
+  while (length < kHostNameCapacity - 1 && text[length] != '\0') ++length;
+  std::memcpy(field, text, length);
+  field[length] = '\0';
+}
+
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,
                    HostEntry& entry) {
   if (firstAddress == nullptr || addressLength <= 0 || static_cast<std::size_t>(addressLength) > kHostAddressCapacity) {
     return false;
   }
   entry = HostEntry();
-  const char* official = officialName ? officialName : "";
-  std::size_t length = 0;
-  while (length < kHostNameCapacity - 1 && official[length] != '\0') ++length;
-  std::memcpy(entry.officialName, official, length);
-  entry.officialName[length] = '\0';
+  CopyHostName(officialName, entry.officialName);
   entry.family = family;
   entry.addressLength = static_cast<std::size_t>(addressLength);
   std::memcpy(entry.address, firstAddress, entry.addressLength);

@@ -31,6 +31,9 @@ struct FirstLineSink {
   void Take(const char* data, std::size_t count);
 };
 
+/// Copies a resolver's name into a host name field, cut to fit; an absent name is empty.
+void CopyHostName(const char* name, char (&field)[kHostNameCapacity]);
+
 /// Fills entry from a resolver's answer; false when the address does not fit.
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,
                    HostEntry& entry);

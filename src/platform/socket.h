@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -40,12 +42,53 @@ enum class ResolveStatus {
   kFailed,      // any other failure
 };
 
-/// Resolves a host name or dotted address. When it does not resolve, detail
-/// receives the resolver's reason.
+/// Resolves a host name or dotted address to its first IPv4 address. When it
+/// does not resolve, detail receives the resolver's reason.
 ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detail);
 
-/// The entry's address as text ("192.0.2.1").
-std::string AddressText(const HostEntry& host);
+/// Which addresses of a name the relay is tried at.
+enum class IpFamily { kIpv4, kIpv6, kAny };
+
+/// The addresses of a relay in the order they are tried; only the platform
+/// layer looks inside.
+struct AddressList;
+
+/// What the resolver found for the relay.
+struct RelayHost {
+  char canonicalName[kHostNameCapacity] = {};  // cut to fit when longer
+  std::shared_ptr<const AddressList> addresses;
+};
+
+/// Resolves the relay's name with the system resolver, keeping its order:
+/// every address of the family asked for (with kAny both, the families
+/// interleaved from the resolver's first). An IPv4 or IPv6 address (without
+/// brackets) stands for itself whatever the family. When it does not resolve,
+/// detail receives the resolver's reason.
+ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, std::string& detail);
+
+/// The bounds of the connection attempts.
+struct ConnectTiming {
+  int attemptMs = 30000;  // each attempt's own bound
+  int staggerMs = 250;    // how long an attempt goes alone before the next starts beside it
+};
+
+/// A connection to the relay, or why there is none.
+struct RelayConnection {
+  SocketHandle socket = kNoSocket;  // connected, or kNoSocket when every attempt failed
+  std::string address;              // the address connected to ("192.0.2.1", "2001:db8::25")
+  std::string failures;             // each address that failed, its port and reason, "; " between them
+};
+
+/// Connects to one of the host's addresses, port in network byte order. The
+/// first attempt starts at once on firstSocket (an IPv4 stream socket, which
+/// this call then owns); when it has not connected after timing.staggerMs,
+/// or fails, the next starts beside it on a socket of its own, and so on.
+/// The first to connect wins and the others are closed; each attempt gives
+/// up after timing.attemptMs. Every further attempt and every failure is
+/// told to note as a record ("Trying ...", "Connection to ... failed: ...").
+/// After the connect the socket is set up as the rest of the delivery wants it.
+RelayConnection ConnectToRelay(const RelayHost& host, std::uint16_t port, SocketHandle firstSocket,
+                               const ConnectTiming& timing, const std::function<void(const std::string&)>& note);
 
 /// Looks a service up in the system's services table; the port is returned in
 /// network byte order. False when there is no such entry.
@@ -55,10 +98,6 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
 std::uint16_t PortInNetworkOrder(std::uint16_t port);
 /// A port number in network byte order as a number.
 std::uint16_t PortInHostOrder(std::uint16_t port);
-
-/// Connects to the first address of the entry, port in network byte order;
-/// false with the system's reason in error.
-bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port, std::string& error);
 
 enum class IoStatus { kDone, kClosed, kTimedOut, kFailed };
 

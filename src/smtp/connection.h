@@ -13,8 +13,9 @@
 
 using Milliseconds = std::chrono::milliseconds;
 
-/// How long the program waits for each reply and each send.
+/// How long the program waits for each connection attempt, each reply and each send.
 struct ReplyBounds {
+  Milliseconds connect{std::chrono::seconds(30)};   // each attempt at one of the relay's addresses
   Milliseconds greeting{std::chrono::minutes(5)};
   Milliseconds tlsGreeting{std::chrono::seconds(15)};  // on port 465 without --tls implicit
   Milliseconds command{std::chrono::minutes(5)};    // HELO, MAIL FROM, RCPT TO replies

@@ -70,10 +70,20 @@ ConnectionOps TlsOps(platform::TlsSession* session, platform::SocketHandle socke
   return ops;
 }
 
-StepResult StartTlsOn(platform::SocketHandle socket, Session& session, Step step) {
+// The relay's name as the resolver and the certificate check take it: an
+// IPv6 address loses its brackets ("[2001:db8::25]").
+std::string RelayName(std::string_view gateway) {
+  if (gateway.size() > 2 && gateway.front() == '[' && gateway.back() == ']' &&
+      gateway.find(':') != std::string_view::npos) {
+    gateway = gateway.substr(1, gateway.size() - 2);
+  }
+  return std::string(gateway);
+}
+
+StepResult StartTlsOn(platform::SocketHandle socket, const std::string& relayName, Session& session, Step step) {
   const MailSettings& s = Settings;
   platform::TlsOptions options;
-  options.serverName = s.Gateway.c_str();
+  options.serverName = relayName.c_str();
   options.verify = s.TlsVerify.view() != "off";
   options.caPem = s.CaFileContents;
   auto bound = std::chrono::duration_cast<Milliseconds>(session.Bounds().command).count();
@@ -129,9 +139,11 @@ StepResult Deliver(Session& session) {
   LogMessage("Valid Socket Found", false);
   AppendHostSuffix();
 
-  platform::HostEntry relay;
+  std::string relayName = RelayName(Settings.Gateway.view());
+  platform::RelayHost relay;
   std::string why;
-  platform::ResolveStatus resolved = platform::ResolveHost(Settings.Gateway.c_str(), relay, why);
+  platform::ResolveStatus resolved =
+      platform::ResolveRelay(relayName.c_str(), platform::IpFamily::kIpv4, relay, why);
   if (resolved != platform::ResolveStatus::kFound) {
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Host %s is NULL", Settings.Gateway.c_str());
     LogMessage(LineBuffer, false);
@@ -143,7 +155,7 @@ StepResult Deliver(Session& session) {
     result.detail = why;
     return result;
   }
-  (void)FormatText(LineBuffer, sizeof LineBuffer, "Got hostbyname [%s]", relay.officialName);
+  (void)FormatText(LineBuffer, sizeof LineBuffer, "Got hostbyname [%s]", relay.canonicalName);
   LogMessage(LineBuffer, false);
 
   std::uint16_t port = 0;
@@ -160,26 +172,28 @@ StepResult Deliver(Session& session) {
     ConsolePrint("-RyMail-Info, Port 465 expects TLS from the first byte: add --tls implicit.\n");
   }
 
-  std::string address = platform::AddressText(relay);
-  if (!platform::ConnectSocket(socket, relay, port, why)) {
+  platform::ConnectTiming timing;
+  timing.attemptMs = static_cast<int>(session.Bounds().connect.count());
+  platform::RelayConnection connected = platform::ConnectToRelay(
+      relay, port, socket, timing, [](const std::string& record) { LogMessage(record, false); });
+  if (connected.socket == platform::kNoSocket) {
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Failed to connect to %s", Settings.Gateway.c_str());
     LogMessage(LineBuffer, true);
-    platform::ShutdownSocket(socket);
-    platform::CloseSocket(socket);
     platform::CleanupSockets();
     StepResult result;
     result.outcome = Outcome::kTemporary;
     result.step = Step::kConnect;
     result.failure = LineBuffer;
-    result.detail = address + " port " + std::to_string(session.report.port) + ": " + why;
+    result.detail = connected.failures;
     return result;
   }
-  session.report.address = address;
+  socket = connected.socket;
+  session.report.address = connected.address;
   (void)FormatText(LineBuffer, sizeof LineBuffer, "Connection to %s established.", Settings.Gateway.c_str());
   LogMessage(LineBuffer, false);
 
   session.Open(SocketOps(socket));
-  TlsStarter startTls = [socket](Session& s, Step step) { return StartTlsOn(socket, s, step); };
+  TlsStarter startTls = [socket, relayName](Session& s, Step step) { return StartTlsOn(socket, relayName, s, step); };
   if (Settings.Tls.view() == "implicit") {
     if (StepResult result = startTls(session, Step::kTls); !result.Ok()) return result;
   }

@@ -253,11 +253,14 @@ TEST_F(Descriptors, NoneLeftOpenWhenTheDeliveryReturns) {
       {"sent", "localhost", body_, true, false, true},
       {"unresolvable relay", "relay.invalid", body_, false, false, false},
       {"refused connection", "localhost", body_, false, false, false},
+      {"silent address", "127.0.0.3", body_, false, false, false},
       {"body gone", "localhost", dir_.path() + "/gone.txt", true, false, false},
       {"write fails", "localhost", bigBody, true, true, false},
   };
+  SilentAddress silent("127.0.0.3");
+  ASSERT_TRUE(silent.Ready());
   ReplyBounds bounds;
-  bounds.greeting = bounds.command = bounds.dataStart = bounds.send = bounds.endOfData = bounds.quit =
+  bounds.connect = bounds.greeting = bounds.command = bounds.dataStart = bounds.send = bounds.endOfData = bounds.quit =
       Milliseconds(300);
   for (const Case& c : cases) {
     Settings = MailSettings();

@@ -1,6 +1,7 @@
 #include "process/scripted_relay.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
@@ -22,22 +23,62 @@ bool SendAll(int fd, const std::string& text) {
   return true;
 }
 
+// The socket address of a loopback address and port; false when the text is not an address.
+bool SocketAddressOf(const std::string& text, int port, sockaddr_storage& address, socklen_t& length) {
+  address = sockaddr_storage{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+  if (::inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof *v4;
+    return true;
+  }
+  if (::inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+    length = sizeof *v6;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-int ListenOnLoopback(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int ListenOn(const std::string& text, int port, int backlog) {
+  sockaddr_storage address;
+  socklen_t length;
+  if (!SocketAddressOf(text, port, address, length)) return -1;
+  int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   int on = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, backlog) != 0) {
     ::close(fd);
     return -1;
   }
   return fd;
+}
+
+SilentAddress::SilentAddress(const std::string& text, int port) {
+  sockaddr_storage address;
+  socklen_t length;
+  // With a backlog of 0 the queue holds one connection: the filler's.
+  listener_ = ListenOn(text, port, 0);
+  if (listener_ < 0 || !SocketAddressOf(text, port, address, length)) return;
+  filler_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (filler_ < 0) return;
+  if (::connect(filler_, reinterpret_cast<sockaddr*>(&address), length) != 0 && errno != EINPROGRESS) return;
+  pollfd connected{filler_, POLLOUT, 0};
+  int error = -1;
+  socklen_t size = sizeof error;
+  ready_ = ::poll(&connected, 1, 5000) == 1 && ::getsockopt(filler_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
+           error == 0;
+}
+
+SilentAddress::~SilentAddress() {
+  if (filler_ >= 0) ::close(filler_);
+  if (listener_ >= 0) ::close(listener_);
 }
 
 RelayStep Answer(std::string text) { return AnswerInPieces({std::move(text)}); }
@@ -68,8 +109,11 @@ ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, DataFault fault, int
 }
 
 ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs)
+    : ScriptedRelay(std::move(script), std::string("127.0.0.1"), idleTimeoutMs) {}
+
+ScriptedRelay::ScriptedRelay(std::vector<RelayStep> script, const std::string& address, int idleTimeoutMs)
     : script_(std::move(script)), idleTimeoutMs_(idleTimeoutMs) {
-  int fd = ListenOnLoopback(25);
+  int fd = ListenOn(address, 25);
   if (fd < 0) return;
   listener_ = fd;
   thread_ = std::thread(&ScriptedRelay::Serve, this);

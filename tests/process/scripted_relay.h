@@ -1,6 +1,7 @@
-// A relay on 127.0.0.1:25 that follows a script: a reply for the greeting
-// and one for each command (or whole DATA text) it receives, recording every
-// byte. It serves one connection and is bounded by an idle timeout.
+// A relay on 127.0.0.1:25 (or another loopback address) that follows a
+// script: a reply for the greeting and one for each command (or whole DATA
+// text) it receives, recording every byte. It serves one connection and is
+// bounded by an idle timeout. Beside it, an address that never answers.
 #pragma once
 
 #include <functional>
@@ -23,8 +24,9 @@ struct DataFault {
   RelayStep step;
 };
 
-/// A listening socket on 127.0.0.1:port; -1 when it cannot be made.
-int ListenOnLoopback(int port);
+/// A listening socket on a loopback address ("127.0.0.2", "::1") and port,
+/// with room for backlog connections not yet accepted; -1 when it cannot be made.
+int ListenOn(const std::string& address, int port, int backlog = 4);
 
 /// A step that answers with one text.
 RelayStep Answer(std::string text);
@@ -41,6 +43,8 @@ class ScriptedRelay {
   explicit ScriptedRelay(std::vector<RelayStep> script, int idleTimeoutMs = 20000);
   /// The same, with a fault in the middle of the first DATA text.
   ScriptedRelay(std::vector<RelayStep> script, DataFault fault, int idleTimeoutMs = 20000);
+  /// The same on another loopback address, port 25.
+  ScriptedRelay(std::vector<RelayStep> script, const std::string& address, int idleTimeoutMs = 20000);
   ~ScriptedRelay();
   ScriptedRelay(const ScriptedRelay&) = delete;
   ScriptedRelay& operator=(const ScriptedRelay&) = delete;
@@ -60,4 +64,23 @@ class ScriptedRelay {
   int listener_ = -1;
   std::string received_;
   std::thread thread_;
+};
+
+/// An address where a connect waits without an answer, as at a host that
+/// drops it: a listener on it that never accepts, its one place in the
+/// queue taken, so that the system drops every further connection request.
+class SilentAddress {
+ public:
+  explicit SilentAddress(const std::string& address, int port = 25);
+  ~SilentAddress();
+  SilentAddress(const SilentAddress&) = delete;
+  SilentAddress& operator=(const SilentAddress&) = delete;
+
+  /// Whether the listener is there and its queue is full.
+  bool Ready() const { return ready_; }
+
+ private:
+  int listener_ = -1;
+  int filler_ = -1;
+  bool ready_ = false;
 };

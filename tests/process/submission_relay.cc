@@ -90,6 +90,7 @@ TestCertificates MakeCertificates() {
     long from, to;
   } servers[] = {
       {&made.good, "good.pem", "DNS:localhost,IP:127.0.0.1", ca, caKey, -kDay, 30 * kDay},
+      {&made.withIpv6, "with-ipv6.pem", "DNS:localhost,IP:127.0.0.1,IP:::1", ca, caKey, -kDay, 30 * kDay},
       {&made.otherName, "other-name.pem", "DNS:other.example.com", ca, caKey, -kDay, 30 * kDay},
       {&made.expired, "expired.pem", "DNS:localhost,IP:127.0.0.1", ca, caKey, -3 * kDay, -kDay},
       {&made.unknownCa, "unknown-ca.pem", "DNS:localhost,IP:127.0.0.1", otherCa, otherCaKey, -kDay, 30 * kDay},
@@ -119,6 +120,7 @@ class Channel {
     if (context_) SSL_CTX_free(context_);
   }
   bool Secure() const { return ssl_ != nullptr; }
+  const std::string& ServerName() const { return serverName_; }
 
   bool Handshake(const std::string& certificate) {
     context_ = SSL_CTX_new(TLS_server_method());
@@ -129,6 +131,8 @@ class Channel {
     ssl_ = SSL_new(context_);
     SSL_set_fd(ssl_, fd_);
     bool accepted = SSL_accept(ssl_) == 1;
+    const char* name = SSL_get_servername(ssl_, TLSEXT_NAMETYPE_host_name);
+    serverName_ = name ? name : "";
     ERR_clear_error();
     return accepted;
   }
@@ -144,6 +148,7 @@ class Channel {
   int fd_;
   SSL_CTX* context_ = nullptr;
   SSL* ssl_ = nullptr;
+  std::string serverName_;
 };
 
 std::string Verb(const std::string& line) {
@@ -176,7 +181,7 @@ const TestCertificates& Certificates() {
 SubmissionRelay::SubmissionRelay(Options options, int idleTimeoutMs)
     : options_(std::move(options)), idleTimeoutMs_(idleTimeoutMs) {
   std::signal(SIGPIPE, SIG_IGN);  // a client that goes away mid-record must not end the tests
-  int fd = ListenOnLoopback(options_.port);
+  int fd = ListenOn(options_.address, options_.port);
   if (fd < 0) return;
   listener_ = fd;
   thread_ = std::thread(&SubmissionRelay::Serve, this);
@@ -200,6 +205,11 @@ const std::vector<std::vector<std::string>>& SubmissionRelay::Deliveries() {
 const std::string& SubmissionRelay::Secure() {
   if (thread_.joinable()) thread_.join();
   return secure_;
+}
+
+const std::string& SubmissionRelay::ServerName() {
+  if (thread_.joinable()) thread_.join();
+  return serverName_;
 }
 
 void SubmissionRelay::Serve() {
@@ -284,5 +294,6 @@ void SubmissionRelay::Serve() {
     }
     if (verb == "QUIT") break;
   }
+  serverName_ = channel.ServerName();
   ::close(fd);
 }

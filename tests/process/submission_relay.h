@@ -1,4 +1,4 @@
-// A submission relay on 127.0.0.1 for the process tests: STARTTLS or TLS
+// A submission relay on loopback for the process tests: STARTTLS or TLS
 // from the first byte, AUTH, and answers chosen by command name. It serves
 // one connection, records what it read before and after TLS, and is bounded
 // by an idle timeout.
@@ -15,6 +15,7 @@ struct TestCertificates {
   std::string caFile;     // the CA the client is given
   std::string caDirectory;  // the same CA under its hashed name ("1a2b3c4d.0"), as a system store keeps it
   std::string good;       // localhost and 127.0.0.1, from that CA
+  std::string withIpv6;   // the same and ::1
   std::string otherName;  // other.example.com only
   std::string expired;    // localhost, expired yesterday
   std::string unknownCa;  // localhost, from a CA the client is not given
@@ -26,6 +27,7 @@ class SubmissionRelay {
  public:
   struct Options {
     int port = 587;
+    std::string address = "127.0.0.1";  // or another loopback address ("::1")
     bool implicitTls = false;
     std::string certificate = Certificates().good;
     // Answers by command name ("EHLO", "STARTTLS", "AUTH", "MAIL", "RCPT",
@@ -56,6 +58,8 @@ class SubmissionRelay {
   /// Waits for the connection to end; the accepted recipients of each
   /// message the relay took, in order.
   const std::vector<std::vector<std::string>>& Deliveries();
+  /// The name the client sent in the handshake (SNI); empty when none came.
+  const std::string& ServerName();
 
  private:
   void Serve();
@@ -66,5 +70,6 @@ class SubmissionRelay {
   std::string plain_;
   std::string secure_;
   std::vector<std::vector<std::string>> deliveries_;
+  std::string serverName_;
   std::thread thread_;
 };

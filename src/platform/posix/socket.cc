@@ -3,14 +3,16 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
-#include "platform/shared.h"
+#include "platform/connect_attempts.h"
 
 namespace platform {
 namespace {
@@ -59,12 +61,6 @@ ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detai
   }
 }
 
-std::string AddressText(const HostEntry& host) {
-  char text[INET6_ADDRSTRLEN] = {};
-  if (::inet_ntop(host.family, host.address, text, sizeof text) == nullptr) return {};
-  return text;
-}
-
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
   const servent* entry = ::getservbyname(service, protocol);
   if (entry == nullptr) return false;
@@ -75,28 +71,122 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
 std::uint16_t PortInNetworkOrder(std::uint16_t port) { return htons(port); }
 std::uint16_t PortInHostOrder(std::uint16_t port) { return ntohs(port); }
 
-bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port, std::string& error) {
-  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) {
-    error = "not an IPv4 address";
-    return false;
+namespace {
+
+// The addresses getaddrinfo finds for the name, and its canonical name; the
+// resolver's status.
+int Lookup(const char* name, int family, int flags, RelayHost& host, std::vector<SocketAddress>& found) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags | AI_CANONNAME;
+  addrinfo* list = nullptr;
+  int status = ::getaddrinfo(name, nullptr, &hints, &list);
+  if (status != 0) return status;
+  CopyHostName(list->ai_canonname ? list->ai_canonname : name, host.canonicalName);
+  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    bool ipv6 = entry->ai_family == AF_INET6;
+    if ((!ipv6 && entry->ai_family != AF_INET) || entry->ai_addrlen > kSocketAddressCapacity) continue;
+    SocketAddress address;
+    address.ipv6 = ipv6;
+    address.length = entry->ai_addrlen;
+    std::memcpy(address.bytes, entry->ai_addr, address.length);
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = ipv6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr)
+                           : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
+    if (::inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) continue;
+    address.text = text;
+    found.push_back(std::move(address));
   }
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = port;
-  std::memcpy(&address.sin_addr, host.address, host.addressLength);
-  int result;
-  do {
-    result = ::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    error = std::strerror(errno);
-    return false;
+  ::freeaddrinfo(list);
+  return found.empty() ? EAI_NODATA : 0;
+}
+
+bool SetNonBlocking(int fd, bool on) {
+  int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, std::string& detail) {
+  host = RelayHost();
+  std::vector<SocketAddress> found;
+  // An address stands for itself, whatever the family.
+  int status = Lookup(name, AF_UNSPEC, AI_NUMERICHOST, host, found);
+  if (status != 0) {
+    int wanted = family == IpFamily::kIpv4 ? AF_INET : family == IpFamily::kIpv6 ? AF_INET6 : AF_UNSPEC;
+    status = Lookup(name, wanted, 0, host, found);
   }
-  // Commands and replies alternate: never hold a short write back for an acknowledgement.
-  int on = 1;
-  ::setsockopt(ToFd(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  return true;
+  if (status == 0) {
+    auto list = std::make_shared<AddressList>();
+    list->entries = ArrangeAddresses(std::move(found), family == IpFamily::kAny);
+    host.addresses = std::move(list);
+    return ResolveStatus::kFound;
+  }
+  detail = status == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(status);
+  switch (status) {
+    case EAI_NONAME:
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+      return ResolveStatus::kNoSuchName;
+    case EAI_AGAIN:
+      return ResolveStatus::kTryAgain;
+    default:
+      return ResolveStatus::kFailed;
+  }
+}
+
+AttemptOps SystemAttemptOps() {
+  AttemptOps ops;
+  ops.open = [](bool ipv6, int& error) -> SocketHandle {
+    int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) error = errno;
+    return fd < 0 ? kNoSocket : fd;
+  };
+  ops.prepare = [](SocketHandle socket, int& error) {
+    if (SetNonBlocking(ToFd(socket), true)) return true;
+    error = errno;
+    return false;
+  };
+  ops.start = [](SocketHandle socket, const SocketAddress& address, std::uint16_t port, int& error) {
+    sockaddr_storage storage{};
+    std::memcpy(&storage, address.bytes, address.length);
+    if (address.ipv6) {
+      reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = port;
+    } else {
+      reinterpret_cast<sockaddr_in*>(&storage)->sin_port = port;
+    }
+    auto length = static_cast<socklen_t>(address.length);
+    if (::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(&storage), length) == 0) return StartStatus::kConnected;
+    // Interrupted, the connect goes on by itself.
+    if (errno == EINPROGRESS || errno == EINTR) return StartStatus::kInProgress;
+    error = errno;
+    return StartStatus::kFailed;
+  };
+  ops.wait = [](const std::vector<SocketHandle>& sockets, std::vector<bool>& finished, int timeoutMs) {
+    std::vector<pollfd> entries;
+    for (SocketHandle socket : sockets) entries.push_back({ToFd(socket), POLLOUT, 0});
+    if (::poll(entries.data(), entries.size(), timeoutMs) <= 0) return;  // a signal: the caller waits again
+    for (std::size_t i = 0; i < entries.size(); ++i) finished[i] = entries[i].revents != 0;
+  };
+  ops.outcome = [](SocketHandle socket) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(ToFd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    // Connected, and already reset or closed by the peer: the dialogue finds that out, as it would have.
+    return error == ECONNRESET || error == EPIPE ? 0 : error;
+  };
+  ops.finish = [](SocketHandle socket) {
+    SetNonBlocking(ToFd(socket), false);
+    // Commands and replies alternate: never hold a short write back for an acknowledgement.
+    int on = 1;
+    ::setsockopt(ToFd(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  };
+  ops.close = CloseSocket;
+  ops.errorText = [](int error) { return std::string(std::strerror(error)); };
+  ops.now = [] { return Clock::now(); };
+  return ops;
 }
 
 IoResult ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity, int timeoutMs) {

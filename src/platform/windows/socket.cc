@@ -1,11 +1,12 @@
 #include "platform/socket.h"
 
-#include "platform/shared.h"
+#include "platform/connect_attempts.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -62,12 +63,6 @@ ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detai
   }
 }
 
-std::string AddressText(const HostEntry& host) {
-  if (host.family != AF_INET || host.addressLength != 4) return {};
-  const unsigned char* a = host.address;
-  return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
-}
-
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
   const servent* entry = ::getservbyname(service, protocol);
   if (entry == nullptr) return false;
@@ -78,26 +73,163 @@ bool LookupServicePort(const char* service, const char* protocol, std::uint16_t&
 std::uint16_t PortInNetworkOrder(std::uint16_t port) { return htons(port); }
 std::uint16_t PortInHostOrder(std::uint16_t port) { return ntohs(port); }
 
-bool ConnectSocket(SocketHandle socket, const HostEntry& host, std::uint16_t port, std::string& error) {
-  if (host.family != AF_INET || host.addressLength != sizeof(in_addr)) {
-    error = "not an IPv4 address";
-    return false;
+namespace {
+
+// The addresses getaddrinfo finds for the name, and its canonical name; the
+// resolver's status.
+int Lookup(const char* name, int family, int flags, RelayHost& host, std::vector<SocketAddress>& found) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags | AI_CANONNAME;
+  addrinfo* list = nullptr;
+  int status = ::getaddrinfo(name, nullptr, &hints, &list);
+  if (status != 0) return status;
+  CopyHostName(list->ai_canonname ? list->ai_canonname : name, host.canonicalName);
+  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    bool ipv6 = entry->ai_family == AF_INET6;
+    if ((!ipv6 && entry->ai_family != AF_INET) || entry->ai_addrlen > kSocketAddressCapacity) continue;
+    SocketAddress address;
+    address.ipv6 = ipv6;
+    address.length = entry->ai_addrlen;
+    std::memcpy(address.bytes, entry->ai_addr, address.length);
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = ipv6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr)
+                           : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
+    if (::inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) continue;
+    address.text = text;
+    found.push_back(std::move(address));
   }
-  sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_port = port;
-  std::memcpy(&address.sin_addr, host.address, host.addressLength);
-  if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    error = "Winsock error " + std::to_string(::WSAGetLastError());
-    return false;
+  ::freeaddrinfo(list);
+  return found.empty() ? WSANO_DATA : 0;
+}
+
+// The texts Linux gives for the errors a connect meets most, so both platforms tell them alike.
+std::string ErrorText(int error) {
+  switch (error) {
+    case WSAECONNREFUSED:
+      return "Connection refused";
+    case WSAENETUNREACH:
+      return "Network is unreachable";
+    case WSAEHOSTUNREACH:
+      return "No route to host";
+    case WSAETIMEDOUT:
+      return "Connection timed out";
+    case WSAEADDRNOTAVAIL:
+      return "Cannot assign requested address";
+    case WSAEAFNOSUPPORT:
+      return "Address family not supported by protocol";
+    default:
+      return "Winsock error " + std::to_string(error);
   }
-  BOOL on = TRUE;
-  ::setsockopt(ToSocket(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  // Every wait is bounded by select: the socket itself never blocks.
+}
+
+bool SetNonBlocking(SocketHandle socket) {
   u_long nonBlocking = 1;
-  ::ioctlsocket(ToSocket(socket), FIONBIO, &nonBlocking);
-  return true;
+  return ::ioctlsocket(ToSocket(socket), FIONBIO, &nonBlocking) == 0;
+}
+
+}  // namespace
+
+ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, std::string& detail) {
+  host = RelayHost();
+  std::vector<SocketAddress> found;
+  // An address stands for itself, whatever the family.
+  int status = Lookup(name, AF_UNSPEC, AI_NUMERICHOST, host, found);
+  if (status != 0) {
+    int wanted = family == IpFamily::kIpv4 ? AF_INET : family == IpFamily::kIpv6 ? AF_INET6 : AF_UNSPEC;
+    status = Lookup(name, wanted, 0, host, found);
+  }
+  if (status == 0) {
+    auto list = std::make_shared<AddressList>();
+    list->entries = ArrangeAddresses(std::move(found), family == IpFamily::kAny);
+    host.addresses = std::move(list);
+    return ResolveStatus::kFound;
+  }
+  switch (status) {
+    case WSAHOST_NOT_FOUND:
+      detail = "Unknown host";
+      return ResolveStatus::kNoSuchName;
+    case WSANO_DATA:
+      detail = "No address associated with name";
+      return ResolveStatus::kNoSuchName;
+    case WSATRY_AGAIN:
+      detail = "Host name lookup failure";
+      return ResolveStatus::kTryAgain;
+    default:
+      detail = "Unknown server error (" + std::to_string(status) + ")";
+      return ResolveStatus::kFailed;
+  }
+}
+
+AttemptOps SystemAttemptOps() {
+  AttemptOps ops;
+  ops.open = [](bool ipv6, int& error) -> SocketHandle {
+    SOCKET socket = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    if (socket == INVALID_SOCKET) {
+      error = ::WSAGetLastError();
+      return kNoSocket;
+    }
+    if (!SetNonBlocking(static_cast<SocketHandle>(socket))) {
+      error = ::WSAGetLastError();
+      ::closesocket(socket);
+      return kNoSocket;
+    }
+    return static_cast<SocketHandle>(socket);
+  };
+  ops.prepare = [](SocketHandle socket, int& error) {
+    if (SetNonBlocking(socket)) return true;
+    error = ::WSAGetLastError();
+    return false;
+  };
+  ops.start = [](SocketHandle socket, const SocketAddress& address, std::uint16_t port, int& error) {
+    sockaddr_storage storage{};
+    std::memcpy(&storage, address.bytes, address.length);
+    if (address.ipv6) {
+      reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = port;
+    } else {
+      reinterpret_cast<sockaddr_in*>(&storage)->sin_port = port;
+    }
+    auto length = static_cast<int>(address.length);
+    if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&storage), length) == 0) return StartStatus::kConnected;
+    error = ::WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? StartStatus::kInProgress : StartStatus::kFailed;
+  };
+  // select, not WSAPoll: WSAPoll on older Windows never reports a refused connect.
+  // Its sets hold FD_SETSIZE (64) sockets, which kMaxAddresses does not pass.
+  static_assert(kMaxAddresses <= FD_SETSIZE);
+  ops.wait = [](const std::vector<SocketHandle>& sockets, std::vector<bool>& finished, int timeoutMs) {
+    fd_set connected, failed;
+    FD_ZERO(&connected);
+    FD_ZERO(&failed);
+    for (SocketHandle socket : sockets) {
+      FD_SET(ToSocket(socket), &connected);
+      FD_SET(ToSocket(socket), &failed);
+    }
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (::select(0, nullptr, &connected, &failed, &limit) <= 0) return;
+    for (std::size_t i = 0; i < sockets.size(); ++i) {
+      finished[i] = FD_ISSET(ToSocket(sockets[i]), &connected) || FD_ISSET(ToSocket(sockets[i]), &failed);
+    }
+  };
+  ops.outcome = [](SocketHandle socket) {
+    int error = 0;
+    int length = sizeof error;
+    if (::getsockopt(ToSocket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+      return ::WSAGetLastError();
+    }
+    // Connected, and already reset by the peer: the dialogue finds that out, as it would have.
+    return error == WSAECONNRESET ? 0 : error;
+  };
+  // The socket stays non-blocking: every wait is bounded by select.
+  ops.finish = [](SocketHandle socket) {
+    BOOL on = TRUE;
+    ::setsockopt(ToSocket(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  };
+  ops.close = CloseSocket;
+  ops.errorText = ErrorText;
+  ops.now = [] { return Clock::now(); };
+  return ops;
 }
 
 IoResult ReceiveSome(SocketHandle socket, char* buffer, std::size_t capacity, int timeoutMs) {
