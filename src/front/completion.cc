@@ -1,5 +1,6 @@
 #include "front/completion.h"
 
+#include "front/connect_settings.h"
 #include "platform/console.h"
 #include "front/mail_settings.h"
 #include "front/options.h"
@@ -120,6 +121,7 @@ Refusal CompleteSettings(const platform::Environment& environment) {
       if (!failure.empty()) return failure;
     }
   }
+  if (Refusal refused = CompleteConnectSettings(environment); !refused.empty()) return refused;
   if (Refusal refused = CompleteSubmissionSettings(environment); !refused.empty()) return refused;
   if (Refusal refused = CompleteRecipientSettings(environment); !refused.empty()) return refused;
   return CompleteTextSettings(environment);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "front/completion.h"
+#include "front/connect_settings.h"
 #include "front/exit_status.h"
 #include "front/help.h"
 #include "front/mail_settings.h"
@@ -115,7 +116,7 @@ int RunRyMail(int argc, const char* const* argv) {
   platform::ForgetEnvironmentValue("ryPassword");
   if (!refused.empty()) return Refuse(refused);
 
-  return FinishRun(SendMail());
+  return FinishRun(SendMail(DeliveryBounds()));
 }
 
 int FinishRun(const Delivery& delivery) {

@@ -86,6 +86,10 @@ struct MailSettings {
   Field PasswordCommand;                      // the password is the first line it prints
   TextField<kPasswordCapacity> Password;      // or token; handed to the delivery, which wipes it
 
+  // Reaching the relay; both empty for the defaults.
+  Field Ip;              // "4", "6" or "any": which addresses of the Gateway are tried
+  Field ConnectTimeout;  // seconds, 1-600, that each connection attempt may take
+
   // For scripts.
   Field ExitCodes;   // "simple" (0, 1, 2) or "sysexits"
   Field ResultFile;  // one line of JSON written at the end; "-" is standard output

@@ -51,6 +51,10 @@ constexpr Option kOptions[] = {
      "\n-RyMail-FAIL, Missing PasswordFile after --password-file\n\n", ValueKind::kPath},
     {"--password-command", &MailSettings::PasswordCommand, "PasswordCommand",
      "\n-RyMail-FAIL, Missing PasswordCommand after --password-command\n\n", ValueKind::kSingleLine},
+    // Reaching the relay.
+    {"--ip", &MailSettings::Ip, "Ip", "\n-RyMail-FAIL, Missing Ip after --ip\n\n", ValueKind::kSingleLine},
+    {"--connect-timeout", &MailSettings::ConnectTimeout, "ConnectTimeout",
+     "\n-RyMail-FAIL, Missing ConnectTimeout after --connect-timeout\n\n", ValueKind::kSingleLine},
     // For scripts.
     {"--exit-codes", &MailSettings::ExitCodes, "ExitCodes", "\n-RyMail-FAIL, Missing ExitCodes after --exit-codes\n\n",
      ValueKind::kExitCodes},

@@ -80,6 +80,11 @@ std::string RelayName(std::string_view gateway) {
   return std::string(gateway);
 }
 
+platform::IpFamily FamilyOf(std::string_view ip) {
+  if (ip == "6") return platform::IpFamily::kIpv6;
+  return ip == "any" ? platform::IpFamily::kAny : platform::IpFamily::kIpv4;
+}
+
 StepResult StartTlsOn(platform::SocketHandle socket, const std::string& relayName, Session& session, Step step) {
   const MailSettings& s = Settings;
   platform::TlsOptions options;
@@ -143,7 +148,7 @@ StepResult Deliver(Session& session) {
   platform::RelayHost relay;
   std::string why;
   platform::ResolveStatus resolved =
-      platform::ResolveRelay(relayName.c_str(), platform::IpFamily::kIpv4, relay, why);
+      platform::ResolveRelay(relayName.c_str(), FamilyOf(Settings.Ip.view()), relay, why);
   if (resolved != platform::ResolveStatus::kFound) {
     (void)FormatText(LineBuffer, sizeof LineBuffer, "Host %s is NULL", Settings.Gateway.c_str());
     LogMessage(LineBuffer, false);

@@ -44,10 +44,30 @@ const Route kRoutes[] = {
      "-RyMail-Info, Connection to 127.0.0.1 port 25 failed: Connection refused\r\n"
      "-RyMail-Info, Trying 127.0.0.2 port 25\r\n",
      0, "127.0.0.2", "null"},
+    {"AllSilentEndAtTheConnectBound", kTwoAddresses, {}, {"ryConnectTimeout=1"}, "relay.test", "",
+     {"127.0.0.1", "127.0.0.2"},
+     "-RyMail-Info, Got hostbyname [relay.test]\r\n-RyMail-Info, Found smtp Service\r\n"
+     "-RyMail-Info, Trying 127.0.0.2 port 25\r\n"
+     "-RyMail-Info, Connection to 127.0.0.1 port 25 failed: Connection timed out\r\n"
+     "-RyMail-Info, Connection to 127.0.0.2 port 25 failed: Connection timed out\r\n"
+     "-RyMail-FAIL, Failed to connect to relay.test\r\n-RyMail-FAIL, Failed to send the mail.\r\n",
+     75, "null", "127.0.0.1 port 25: Connection timed out; 127.0.0.2 port 25: Connection timed out"},
+    {"Ipv6Only", "127.0.0.2 relay.test\n::1 relay.test\n", {}, {"ryIp=6"}, "relay.test", "::1", {},
+     "-RyMail-Info, Got hostbyname [relay.test]\r\n-RyMail-Info, Found smtp Service\r\n", 0, "::1", "null"},
+    {"AnyWithASilentIpv6First", "::1 relay.test\n127.0.0.2 relay.test\n", {"--ip", "any"}, {"ryIp=6"}, "relay.test",
+     "127.0.0.2", {"::1"},
+     "-RyMail-Info, Got hostbyname [relay.test]\r\n-RyMail-Info, Found smtp Service\r\n"
+     "-RyMail-Info, Trying 127.0.0.2 port 25\r\n",
+     0, "127.0.0.2", "null"},
+    {"NoIpv6AddressIsNoHost", "127.0.0.2 relay.test\n", {"--ip", "6"}, {}, "relay.test", "", {},
+     "-RyMail-Info, Host relay.test is NULL\r\n-RyMail-FAIL, Failed to send the mail.\r\n", 68, "null", "<any>"},
     {"Ipv6AddressInBrackets", "", {}, {}, "[::1]", "::1", {},
      "-RyMail-Info, Got hostbyname [::1]\r\n-RyMail-Info, Found smtp Service\r\n", 0, "::1", "null"},
     {"Ipv6AddressWithoutBrackets", "", {}, {}, "0:0:0:0:0:0:0:1", "::1", {},
-     "-RyMail-Info, Got hostbyname [0:0:0:0:0:0:0:1]\r\n-RyMail-Info, Found smtp Service\r\n", 0, "::1", "null"},};
+     "-RyMail-Info, Got hostbyname [0:0:0:0:0:0:0:1]\r\n-RyMail-Info, Found smtp Service\r\n", 0, "::1", "null"},
+    {"Ipv4AddressWhateverTheFamily", "", {"--ip", "6"}, {}, "127.0.0.2", "127.0.0.2", {},
+     "-RyMail-Info, Got hostbyname [127.0.0.2]\r\n-RyMail-Info, Found smtp Service\r\n", 0, "127.0.0.2", "null"},
+};
 
 void PrintTo(const Route& route, std::ostream* out) { *out << route.name; }
 
@@ -110,5 +130,39 @@ TEST_P(Connect, ReachesTheRelayWhereItAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(Routes, Connect, ::testing::ValuesIn(kRoutes),
                          [](const ::testing::TestParamInfo<Route>& info) { return std::string(info.param.name); });
+
+class ConnectSettings : public ProcessTest {};
+
+TEST_F(ConnectSettings, InvalidValuesAreRefusedBeforeAnyNetworkActivity) {
+  struct Case {
+    std::vector<std::string> extra;
+    std::vector<std::string> environment;
+    std::string failure;
+  } cases[] = {
+      {{"--ip", "5"}, {}, "The Ip value must be 4, 6 or any."},
+      {{"--ip", "ipv6"}, {}, "The Ip value must be 4, 6 or any."},
+      {{}, {"RYIP=Any"}, "The Ip value must be 4, 6 or any."},
+      {{"--connect-timeout", "0"}, {}, "The ConnectTimeout value must be a number of seconds from 1 to 600."},
+      {{"--connect-timeout", "601"}, {}, "The ConnectTimeout value must be a number of seconds from 1 to 600."},
+      {{"--connect-timeout", "1.5"}, {}, "The ConnectTimeout value must be a number of seconds from 1 to 600."},
+      {{"--connect-timeout", "99999999999999999999"}, {},
+       "The ConnectTimeout value must be a number of seconds from 1 to 600."},
+      {{}, {"ryConnectTimeout=-1"}, "The ConnectTimeout value must be a number of seconds from 1 to 600."},
+      {{"--ip"}, {}, "Missing Ip after --ip"},
+      {{"--connect-timeout"}, {}, "Missing ConnectTimeout after --connect-timeout"},
+  };
+  // Nothing listens: a run that got as far as the network would fail otherwise.
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = MailArguments();
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    for (bool sysexits : {false, true}) {
+      std::vector<std::string> environment = Environment(c.environment);
+      if (sysexits) environment.push_back("ryExitCodes=sysexits");
+      ProgramRun run = RunProgram(arguments, environment);
+      EXPECT_EQ(run.status, sysexits ? 64 : 1) << c.failure;
+      EXPECT_EQ(run.output, "\r\n-RyMail-FAIL, " + c.failure + "\r\n\r\n");
+    }
+  }
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "front/completion.h"
+#include "front/connect_settings.h"
 #include "front/options.h"
 #include "test_files.h"
 #include "unit/unit_support.h"
@@ -91,6 +92,16 @@ TEST_F(FrontEnd, ScreenModeFromTheEnvironment) {
   EXPECT_TRUE(Settings.DebugEnabled);
   EXPECT_FALSE(Settings.DebugFile.IsSet());
   EXPECT_EQ(CleanRun::Captured(), "-RyMail-Info, You're in SCREEN Debug Mode\r\n");
+}
+
+TEST_F(FrontEnd, ConnectTimeoutIsTheBoundOfEachAttempt) {
+  const std::pair<const char*, Milliseconds> cases[] = {
+      {"", std::chrono::seconds(30)}, {"1", std::chrono::seconds(1)}, {"600", std::chrono::seconds(600)},
+      {"007", std::chrono::seconds(7)}};
+  for (const auto& [value, bound] : cases) {
+    Settings.ConnectTimeout.Assign(value);
+    EXPECT_EQ(DeliveryBounds().connect, bound) << value;
+  }
 }
 
 TEST(EnvironmentSnapshot, NamesIgnoreCaseAndTheFirstEntryWins) {
