@@ -3,7 +3,7 @@
 where installed, curl and msmtp, all sending to the fast sink on
 127.0.0.1:25 in a private network namespace: on loopback, and through a
 delayed link (bench/delayed_link.py) on 127.0.0.2:25 whose round trip is
---round-trip-ms. Prints a table of medians with min-max and writes it to a
+--round-trip-ms, and through a name whose first address never answers. Prints a table of medians with min-max and writes it to a
 file. A benchmark, not a test: nothing fails on a timing, but every message
 must reach the sink whole.
 
@@ -183,6 +183,41 @@ class Bench:
         return float(took), int(peak)
 
 
+def dead_first_address_rows(bench, args, work, rows, limit=20):
+    """Seconds to deliver through a name whose first address never answers (a
+    listener that never accepts, its queue full) and whose second is the sink.
+    A client that has not delivered within limit seconds is stopped, and its
+    row says so."""
+    # An address of lo of its own ties with 127.0.0.1 in glibc's sort, which then keeps the hosts file's order.
+    subprocess.run(["ip", "addr", "add", "127.0.0.3/32", "dev", "lo"], check=True)
+    silent = socket.socket()
+    silent.bind(("127.0.0.3", 25))
+    silent.listen(0)
+    filler = socket.create_connection(("127.0.0.3", 25))
+    hosts = os.path.join(work, "hosts")
+    with open(hosts, "w") as f:
+        f.write("127.0.0.1 localhost\n127.0.0.3 relay.bench\n127.0.0.1 relay.bench\n")
+    private_hosts = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+                     'mount --bind "$0" /etc/hosts && exec timeout %d "$@"' % limit, hosts]
+    body = make_body(os.path.join(work, "dead-first.txt"), 1024)
+    clients = bench.clients(body, host="relay.bench")
+    for name in ("RyMail", "curl", "msmtp"):
+        if name not in clients:
+            continue
+        command, stdin = clients[name]
+        times = []
+        for _ in range(args.runs_big):
+            try:
+                times.append(bench.run_once(private_hosts + command, stdin)[0])
+            except SystemExit:
+                break
+        took = summary(times, 1, 2) if len(times) == args.runs_big else "none within %d s" % limit
+        rows.append(("dead 1st address", name, "s to deliver", took))
+    filler.close()
+    silent.close()
+    os.remove(body)
+    subprocess.run(["ip", "addr", "del", "127.0.0.3/32", "dev", "lo"], check=True)
+
 def interleaved(bench, clients, runs):
     """Runs every client once per round, so that drift in the machine's speed
     falls on all of them alike. Returns {client: [(seconds, peak KiB)]}."""
@@ -327,6 +362,7 @@ def main():
         loopback_rows(bench, args, work, rows)
         if not args.no_delayed:
             delayed_rows(bench, args, work, rows)
+        dead_first_address_rows(bench, args, work, rows)
     finally:
         bench.close()
         shutil.rmtree(work, ignore_errors=True)
