@@ -7,7 +7,7 @@
 # those packages instead (when missing).
 #   tools/install-deps.sh [package...]
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libssl-dev openssl ca-certificates netbase valgrind python3 python3-aiosmtpd postfix
+packages=(cmake make g++ libgtest-dev libssl-dev openssl ca-certificates netbase iproute2 valgrind python3 python3-aiosmtpd postfix
           sasl2-bin libsasl2-modules dpkg-dev unzip man-db mandoc spamassassin
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 libgnutls30 clang libclang-rt-14-dev)
 [ $# -gt 0 ] && packages=("$@")

@@ -37,8 +37,11 @@ SmallFile ReadSmallFile(const char* path, std::size_t maxBytes, std::string& con
   HANDLE handle = ::CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SmallFile::kMissing
-                                                                           : SmallFile::kUnreadable;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SmallFile::kMissing;
+    // A directory does not open as a file.
+    DWORD attributes = ::GetFileAttributesA(path);
+    bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return directory ? SmallFile::kNotRegular : SmallFile::kUnreadable;
   }
   SmallFile result = SmallFile::kRead;
   LARGE_INTEGER size;
