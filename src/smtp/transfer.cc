@@ -1,5 +1,6 @@
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "front/mail_settings.h"
 #include "log/log.h"
@@ -139,7 +140,10 @@ void SayGoodbye(Session& session) {
 }
 
 StepResult PutMessage(Session& session) {
-  session.report.messageId = "<" + std::string(Settings.MessageId.view()) + ">";
+  std::string messageId = "<";
+  messageId.append(Settings.MessageId.view());
+  messageId.push_back('>');
+  session.report.messageId = std::move(messageId);
   MessageWriter writer(session);
   StepResult failure;
   if (!PutHeaders(session, writer) || !PutBody(session, writer, failure) ||
