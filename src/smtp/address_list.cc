@@ -2,12 +2,6 @@
 
 namespace {
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // The address of one element, or empty when its brackets or quotes are not closed.
 std::string_view AddressOf(std::string_view element) {
   bool quoted = false;
@@ -25,7 +19,7 @@ std::string_view AddressOf(std::string_view element) {
     } else if (c == '<') {
       open = i;
     } else if (c == '>' && open != std::string_view::npos) {
-      return Trimmed(element.substr(open + 1, i - open - 1));
+      return TrimBlanks(element.substr(open + 1, i - open - 1));
     }
   }
   if (quoted || open != std::string_view::npos) return {};
@@ -34,12 +28,14 @@ std::string_view AddressOf(std::string_view element) {
 
 }  // namespace
 
-std::vector<std::string_view> ListAddresses(std::string_view list) {
-  std::vector<std::string_view> addresses;
-  auto add = [&addresses](std::string_view element) {
-    element = Trimmed(element);
-    if (!element.empty()) addresses.push_back(AddressOf(element));
-  };
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> ListElements(std::string_view list) {
+  std::vector<std::string_view> elements;
   bool quoted = false;
   bool bracketed = false;
   std::size_t start = 0;
@@ -58,18 +54,27 @@ std::vector<std::string_view> ListAddresses(std::string_view list) {
     } else if (c == '>') {
       bracketed = false;
     } else if (c == ',' && !bracketed) {
-      add(list.substr(start, i - start));
+      elements.push_back(list.substr(start, i - start));
       start = i + 1;
     }
   }
-  add(list.substr(start < list.size() ? start : list.size()));
+  elements.push_back(list.substr(start < list.size() ? start : list.size()));
+  return elements;
+}
+
+std::vector<std::string_view> ListAddresses(std::string_view list) {
+  std::vector<std::string_view> addresses;
+  for (std::string_view element : ListElements(list)) {
+    element = TrimBlanks(element);
+    if (!element.empty()) addresses.push_back(AddressOf(element));
+  }
   return addresses;
 }
 
 std::string ComparableAddress(std::string_view address) {
-  address = Trimmed(address);
+  address = TrimBlanks(address);
   if (address.size() >= 2 && address.front() == '<' && address.back() == '>') {
-    address = Trimmed(address.substr(1, address.size() - 2));
+    address = TrimBlanks(address.substr(1, address.size() - 2));
   }
   std::string comparable(address);
   std::size_t at = comparable.rfind('@');

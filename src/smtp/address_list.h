@@ -5,6 +5,13 @@
 #include <string_view>
 #include <vector>
 
+/// The elements of a comma-separated list as written, blanks kept: split at
+/// each comma outside double quotes and angle brackets.
+std::vector<std::string_view> ListElements(std::string_view list);
+
+/// The text without the spaces and tabs around it.
+std::string_view TrimBlanks(std::string_view text);
+
 /// The address of each element of a comma-separated list: what is inside
 /// the element's angle brackets, or the element without the blanks around
 /// it. A comma inside double quotes or angle brackets does not split; empty

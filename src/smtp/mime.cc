@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "smtp/address_list.h"
 #include "smtp/auth.h"
 
 namespace {
@@ -14,41 +15,6 @@ bool IsUtf8(std::string_view charset) {
   std::string lower;
   for (char c : charset) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
   return lower == "utf-8" || lower == "utf8";
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-// The elements of an address list, split at commas outside quotes and brackets, as written.
-std::vector<std::string_view> Elements(std::string_view list) {
-  std::vector<std::string_view> elements;
-  bool quoted = false;
-  bool bracketed = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    char c = list[i];
-    if (quoted) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '<') {
-      bracketed = true;
-    } else if (c == '>') {
-      bracketed = false;
-    } else if (c == ',' && !bracketed) {
-      elements.push_back(list.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  elements.push_back(list.substr(start < list.size() ? start : list.size()));
-  return elements;
 }
 
 // A display name without the quotes around it and with its escapes undone.
@@ -149,7 +115,7 @@ std::string EncodedWords(std::string_view text, std::string_view charset) {
 std::string EncodedAddressList(std::string_view value, std::string_view charset) {
   if (!HasEightBitBytes(value)) return std::string(value);
   std::string encoded;
-  for (std::string_view element : Elements(value)) {
+  for (std::string_view element : ListElements(value)) {
     if (!encoded.empty()) encoded += ",";
     std::size_t open = element.rfind('<');
     std::string_view phrase = open == std::string_view::npos ? std::string_view() : element.substr(0, open);
@@ -160,20 +126,20 @@ std::string EncodedAddressList(std::string_view value, std::string_view charset)
     std::size_t first = element.find_first_not_of(" \t");
     std::string_view lead = element.substr(0, first == std::string_view::npos ? element.size() : first);
     encoded += lead;
-    encoded += EncodedWords(Unquoted(Trimmed(phrase)), charset);
+    encoded += EncodedWords(Unquoted(TrimBlanks(phrase)), charset);
     encoded += " ";
-    encoded += Trimmed(element.substr(open));
+    encoded += TrimBlanks(element.substr(open));
   }
   return encoded;
 }
 
 std::string FoldedAddressList(std::string_view value, std::size_t prefixLength) {
   if (prefixLength + value.size() <= kFoldAt && value.find('\n') == std::string_view::npos) return std::string(value);
-  std::vector<std::string_view> elements = Elements(value);
+  std::vector<std::string_view> elements = ListElements(value);
   std::string folded;
   std::size_t column = prefixLength;
   for (std::size_t i = 0; i < elements.size(); ++i) {
-    std::string_view element = i == 0 ? elements[i] : Trimmed(elements[i]);
+    std::string_view element = i == 0 ? elements[i] : TrimBlanks(elements[i]);
     std::size_t firstLine = element.find("\r\n");
     std::size_t length = firstLine == std::string_view::npos ? element.size() : firstLine;
     if (i > 0) {
