@@ -26,6 +26,12 @@ struct SocketAddress {
   std::string text;  // "192.0.2.1", "2001:db8::25"
 };
 
+/// Appends the IPv4 and IPv6 addresses getaddrinfo finds for the name,
+/// in the resolver's order, and sets the host's canonical name. Returns
+/// getaddrinfo's status, or noData when it found no address of either family.
+int LookUpAddresses(const char* name, int family, int flags, int noData, RelayHost& host,
+                    std::vector<SocketAddress>& found);
+
 struct AddressList {
   std::vector<SocketAddress> entries;
 };

@@ -1,6 +1,19 @@
 #include "platform/shared.h"
 
 #include <cstring>
+#include <utility>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include "platform/connect_attempts.h"
 
 namespace platform {
 
@@ -10,6 +23,34 @@ void CopyHostName(const char* name, char (&field)[kHostNameCapacity]) {
   while (length < kHostNameCapacity - 1 && text[length] != '\0') ++length;
   std::memcpy(field, text, length);
   field[length] = '\0';
+}
+
+int LookUpAddresses(const char* name, int family, int flags, int noData, RelayHost& host,
+                    std::vector<SocketAddress>& found) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags | AI_CANONNAME;
+  addrinfo* list = nullptr;
+  int status = ::getaddrinfo(name, nullptr, &hints, &list);
+  if (status != 0) return status;
+  CopyHostName(list->ai_canonname ? list->ai_canonname : name, host.canonicalName);
+  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    bool ipv6 = entry->ai_family == AF_INET6;
+    if ((!ipv6 && entry->ai_family != AF_INET) || entry->ai_addrlen > kSocketAddressCapacity) continue;
+    SocketAddress address;
+    address.ipv6 = ipv6;
+    address.length = entry->ai_addrlen;
+    std::memcpy(address.bytes, entry->ai_addr, address.length);
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = ipv6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr)
+                           : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
+    if (::inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) continue;
+    address.text = text;
+    found.push_back(std::move(address));
+  }
+  ::freeaddrinfo(list);
+  return found.empty() ? noData : 0;
 }
 
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,

@@ -73,35 +73,6 @@ std::uint16_t PortInHostOrder(std::uint16_t port) { return ntohs(port); }
 
 namespace {
 
-// The addresses getaddrinfo finds for the name, and its canonical name; the
-// resolver's status.
-int Lookup(const char* name, int family, int flags, RelayHost& host, std::vector<SocketAddress>& found) {
-  addrinfo hints{};
-  hints.ai_family = family;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags | AI_CANONNAME;
-  addrinfo* list = nullptr;
-  int status = ::getaddrinfo(name, nullptr, &hints, &list);
-  if (status != 0) return status;
-  CopyHostName(list->ai_canonname ? list->ai_canonname : name, host.canonicalName);
-  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-    bool ipv6 = entry->ai_family == AF_INET6;
-    if ((!ipv6 && entry->ai_family != AF_INET) || entry->ai_addrlen > kSocketAddressCapacity) continue;
-    SocketAddress address;
-    address.ipv6 = ipv6;
-    address.length = entry->ai_addrlen;
-    std::memcpy(address.bytes, entry->ai_addr, address.length);
-    char text[INET6_ADDRSTRLEN] = {};
-    const void* raw = ipv6 ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr)
-                           : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr);
-    if (::inet_ntop(entry->ai_family, raw, text, sizeof text) == nullptr) continue;
-    address.text = text;
-    found.push_back(std::move(address));
-  }
-  ::freeaddrinfo(list);
-  return found.empty() ? EAI_NODATA : 0;
-}
-
 bool SetNonBlocking(int fd, bool on) {
   int flags = ::fcntl(fd, F_GETFL);
   return flags >= 0 && ::fcntl(fd, F_SETFL, on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK) == 0;
@@ -113,10 +84,10 @@ ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, s
   host = RelayHost();
   std::vector<SocketAddress> found;
   // An address stands for itself, whatever the family.
-  int status = Lookup(name, AF_UNSPEC, AI_NUMERICHOST, host, found);
+  int status = LookUpAddresses(name, AF_UNSPEC, AI_NUMERICHOST, EAI_NODATA, host, found);
   if (status != 0) {
     int wanted = family == IpFamily::kIpv4 ? AF_INET : family == IpFamily::kIpv6 ? AF_INET6 : AF_UNSPEC;
-    status = Lookup(name, wanted, 0, host, found);
+    status = LookUpAddresses(name, wanted, 0, EAI_NODATA, host, found);
   }
   if (status == 0) {
     auto list = std::make_shared<AddressList>();
