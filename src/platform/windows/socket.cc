@@ -24,6 +24,24 @@ IoStatus WaitFor(SocketHandle socket, bool forWriting, int timeoutMs) {
   return ready == 0 ? IoStatus::kTimedOut : IoStatus::kFailed;
 }
 
+// What a failed lookup means, and its text, from the Winsock error.
+ResolveStatus LookupFailure(int error, std::string& detail) {
+  switch (error) {
+    case WSAHOST_NOT_FOUND:
+      detail = "Unknown host";
+      return ResolveStatus::kNoSuchName;
+    case WSANO_DATA:
+      detail = "No address associated with name";
+      return ResolveStatus::kNoSuchName;
+    case WSATRY_AGAIN:
+      detail = "Host name lookup failure";
+      return ResolveStatus::kTryAgain;
+    default:
+      detail = "Unknown server error (" + std::to_string(error) + ")";
+      return ResolveStatus::kFailed;
+  }
+}
+
 }  // namespace
 
 void StartSockets() {
@@ -46,21 +64,7 @@ ResolveStatus ResolveHost(const char* name, HostEntry& entry, std::string& detai
       FillHostEntry(host->h_name, host->h_addrtype, host->h_addr_list[0], host->h_length, entry)) {
     return ResolveStatus::kFound;
   }
-  int error = host == nullptr ? ::WSAGetLastError() : WSANO_DATA;
-  switch (error) {
-    case WSAHOST_NOT_FOUND:
-      detail = "Unknown host";
-      return ResolveStatus::kNoSuchName;
-    case WSANO_DATA:
-      detail = "No address associated with name";
-      return ResolveStatus::kNoSuchName;
-    case WSATRY_AGAIN:
-      detail = "Host name lookup failure";
-      return ResolveStatus::kTryAgain;
-    default:
-      detail = "Unknown server error (" + std::to_string(error) + ")";
-      return ResolveStatus::kFailed;
-  }
+  return LookupFailure(host == nullptr ? ::WSAGetLastError() : WSANO_DATA, detail);
 }
 
 bool LookupServicePort(const char* service, const char* protocol, std::uint16_t& port) {
@@ -117,20 +121,7 @@ ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, s
     host.addresses = std::move(list);
     return ResolveStatus::kFound;
   }
-  switch (status) {
-    case WSAHOST_NOT_FOUND:
-      detail = "Unknown host";
-      return ResolveStatus::kNoSuchName;
-    case WSANO_DATA:
-      detail = "No address associated with name";
-      return ResolveStatus::kNoSuchName;
-    case WSATRY_AGAIN:
-      detail = "Host name lookup failure";
-      return ResolveStatus::kTryAgain;
-    default:
-      detail = "Unknown server error (" + std::to_string(status) + ")";
-      return ResolveStatus::kFailed;
-  }
+  return LookupFailure(status, detail);
 }
 
 AttemptOps SystemAttemptOps() {
