@@ -26,12 +26,6 @@ struct SocketAddress {
   std::string text;  // "192.0.2.1", "2001:db8::25"
 };
 
-/// Appends the IPv4 and IPv6 addresses getaddrinfo finds for the name,
-/// in the resolver's order, and sets the host's canonical name. Returns
-/// getaddrinfo's status, or noData when it found no address of either family.
-int LookUpAddresses(const char* name, int family, int flags, int noData, RelayHost& host,
-                    std::vector<SocketAddress>& found);
-
 struct AddressList {
   std::vector<SocketAddress> entries;
 };
@@ -40,6 +34,12 @@ struct AddressList {
 /// kMaxAddresses, and with interleave the two families taking turns from
 /// the first address on, each in the resolver's order.
 std::vector<SocketAddress> ArrangeAddresses(std::vector<SocketAddress> addresses, bool interleave);
+
+/// Resets host and fills it with the relay's addresses, in the order they
+/// are tried, and its canonical name: name as an address of either family,
+/// else what getaddrinfo finds for it in the family asked for. Returns 0, or
+/// getaddrinfo's status (noData when it found no IPv4 or IPv6 address).
+int LookUpRelay(const char* name, IpFamily family, int noData, RelayHost& host);
 
 enum class StartStatus { kConnected, kInProgress, kFailed };
 

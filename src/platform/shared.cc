@@ -1,7 +1,9 @@
 #include "platform/shared.h"
 
 #include <cstring>
+#include <memory>
 #include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -17,14 +19,10 @@
 
 namespace platform {
 
-void CopyHostName(const char* name, char (&field)[kHostNameCapacity]) {
-  const char* text = name ? name : "";
-  std::size_t length = 0;
-  while (length < kHostNameCapacity - 1 && text[length] != '\0') ++length;
-  std::memcpy(field, text, length);
-  field[length] = '\0';
-}
+namespace {
 
+// Appends the IPv4 and IPv6 addresses getaddrinfo finds for the name, in the
+// resolver's order, and sets the host's canonical name.
 int LookUpAddresses(const char* name, int family, int flags, int noData, RelayHost& host,
                     std::vector<SocketAddress>& found) {
   addrinfo hints{};
@@ -51,6 +49,33 @@ int LookUpAddresses(const char* name, int family, int flags, int noData, RelayHo
   }
   ::freeaddrinfo(list);
   return found.empty() ? noData : 0;
+}
+
+}  // namespace
+
+int LookUpRelay(const char* name, IpFamily family, int noData, RelayHost& host) {
+  host = RelayHost();
+  std::vector<SocketAddress> found;
+  // An address stands for itself, whatever the family.
+  int status = LookUpAddresses(name, AF_UNSPEC, AI_NUMERICHOST, noData, host, found);
+  if (status != 0) {
+    int wanted = family == IpFamily::kIpv4 ? AF_INET : family == IpFamily::kIpv6 ? AF_INET6 : AF_UNSPEC;
+    status = LookUpAddresses(name, wanted, 0, noData, host, found);
+  }
+  if (status == 0) {
+    auto list = std::make_shared<AddressList>();
+    list->entries = ArrangeAddresses(std::move(found), family == IpFamily::kAny);
+    host.addresses = std::move(list);
+  }
+  return status;
+}
+
+void CopyHostName(const char* name, char (&field)[kHostNameCapacity]) {
+  const char* text = name ? name : "";
+  std::size_t length = 0;
+  while (length < kHostNameCapacity - 1 && text[length] != '\0') ++length;
+  std::memcpy(field, text, length);
+  field[length] = '\0';
 }
 
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,

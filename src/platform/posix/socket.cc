@@ -81,20 +81,8 @@ bool SetNonBlocking(int fd, bool on) {
 }  // namespace
 
 ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, std::string& detail) {
-  host = RelayHost();
-  std::vector<SocketAddress> found;
-  // An address stands for itself, whatever the family.
-  int status = LookUpAddresses(name, AF_UNSPEC, AI_NUMERICHOST, EAI_NODATA, host, found);
-  if (status != 0) {
-    int wanted = family == IpFamily::kIpv4 ? AF_INET : family == IpFamily::kIpv6 ? AF_INET6 : AF_UNSPEC;
-    status = LookUpAddresses(name, wanted, 0, EAI_NODATA, host, found);
-  }
-  if (status == 0) {
-    auto list = std::make_shared<AddressList>();
-    list->entries = ArrangeAddresses(std::move(found), family == IpFamily::kAny);
-    host.addresses = std::move(list);
-    return ResolveStatus::kFound;
-  }
+  int status = LookUpRelay(name, family, EAI_NODATA, host);
+  if (status == 0) return ResolveStatus::kFound;
   detail = status == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(status);
   switch (status) {
     case EAI_NONAME:

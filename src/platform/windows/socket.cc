@@ -107,20 +107,8 @@ bool SetNonBlocking(SocketHandle socket) {
 }  // namespace
 
 ResolveStatus ResolveRelay(const char* name, IpFamily family, RelayHost& host, std::string& detail) {
-  host = RelayHost();
-  std::vector<SocketAddress> found;
-  // An address stands for itself, whatever the family.
-  int status = LookUpAddresses(name, AF_UNSPEC, AI_NUMERICHOST, WSANO_DATA, host, found);
-  if (status != 0) {
-    int wanted = family == IpFamily::kIpv4 ? AF_INET : family == IpFamily::kIpv6 ? AF_INET6 : AF_UNSPEC;
-    status = LookUpAddresses(name, wanted, 0, WSANO_DATA, host, found);
-  }
-  if (status == 0) {
-    auto list = std::make_shared<AddressList>();
-    list->entries = ArrangeAddresses(std::move(found), family == IpFamily::kAny);
-    host.addresses = std::move(list);
-    return ResolveStatus::kFound;
-  }
+  int status = LookUpRelay(name, family, WSANO_DATA, host);
+  if (status == 0) return ResolveStatus::kFound;
   return LookupFailure(status, detail);
 }
 
