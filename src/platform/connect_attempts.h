@@ -21,7 +21,7 @@ constexpr std::size_t kMaxAddresses = 64;           // tried of one name; more i
 /// One address of the relay, as the system's connect takes it.
 struct SocketAddress {
   bool ipv6 = false;
-  unsigned char bytes[kSocketAddressCapacity] = {};
+  alignas(8) unsigned char bytes[kSocketAddressCapacity] = {};
   std::size_t length = 0;
   std::string text;  // "192.0.2.1", "2001:db8::25"
 };
@@ -40,6 +40,9 @@ std::vector<SocketAddress> ArrangeAddresses(std::vector<SocketAddress> addresses
 /// else what getaddrinfo finds for it in the family asked for. Returns 0, or
 /// getaddrinfo's status (noData when it found no IPv4 or IPv6 address).
 int LookUpRelay(const char* name, IpFamily family, int noData, RelayHost& host);
+
+/// The address with its port set (in network order), ready for connect.
+SocketAddress WithPort(SocketAddress address, std::uint16_t port);
 
 enum class StartStatus { kConnected, kInProgress, kFailed };
 

@@ -78,6 +78,18 @@ void CopyHostName(const char* name, char (&field)[kHostNameCapacity]) {
   field[length] = '\0';
 }
 
+SocketAddress WithPort(SocketAddress address, std::uint16_t port) {
+  sockaddr_storage storage{};
+  std::memcpy(&storage, address.bytes, address.length);
+  if (address.ipv6) {
+    reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = port;
+  } else {
+    reinterpret_cast<sockaddr_in*>(&storage)->sin_port = port;
+  }
+  std::memcpy(address.bytes, &storage, address.length);
+  return address;
+}
+
 bool FillHostEntry(const char* officialName, int family, const char* firstAddress, int addressLength,
                    HostEntry& entry) {
   if (firstAddress == nullptr || addressLength <= 0 || static_cast<std::size_t>(addressLength) > kHostAddressCapacity) {

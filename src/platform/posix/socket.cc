@@ -109,15 +109,9 @@ AttemptOps SystemAttemptOps() {
     return false;
   };
   ops.start = [](SocketHandle socket, const SocketAddress& address, std::uint16_t port, int& error) {
-    sockaddr_storage storage{};
-    std::memcpy(&storage, address.bytes, address.length);
-    if (address.ipv6) {
-      reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = port;
-    } else {
-      reinterpret_cast<sockaddr_in*>(&storage)->sin_port = port;
-    }
+    SocketAddress target = WithPort(address, port);
     auto length = static_cast<socklen_t>(address.length);
-    if (::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(&storage), length) == 0) return StartStatus::kConnected;
+    if (::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(target.bytes), length) == 0) return StartStatus::kConnected;
     // Interrupted, the connect goes on by itself.
     if (errno == EINPROGRESS || errno == EINTR) return StartStatus::kInProgress;
     error = errno;
